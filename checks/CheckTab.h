@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace quelvar {
+
+enum class Indicator { ExternalGreen, ExternalRed, InternalGreen, InternalRed };
+
+// What a check run sees of its tab: the two address fields, the HTTPS box, the log box and the
+// four indicators. The window implements it with its controls; quelvar-check and the tests
+// implement it directly. Texts are UTF-8.
+class CheckTab {
+public:
+    virtual ~CheckTab() = default;
+
+    // Returns the external address field's text.
+    virtual std::string externalText() = 0;
+    // Returns the internal address field's text.
+    virtual std::string internalText() = 0;
+    // Returns whether the HTTPS box is ticked.
+    virtual bool httpsChecked() = 0;
+    // Empties the log box.
+    virtual void clearLog() = 0;
+    // Appends the line's text followed by CR LF to the log box.
+    virtual void appendLine(const std::string& line) = 0;
+    // Shows or hides one indicator.
+    virtual void setIndicatorVisible(Indicator indicator, bool visible) = 0;
+};
+
+}  // namespace quelvar

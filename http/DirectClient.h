@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "Error.h"
+
+namespace quelvar {
+
+// The failure of a direct GET whose final status lies outside 200 to 299: carries the status
+// code, the status line as message and the body text.
+class HttpStatusError : public Error {
+public:
+    HttpStatusError(int statusCode, const std::string& statusLine, std::string body)
+        : Error(statusLine), m_statusCode(statusCode), m_body(std::move(body)) {}
+    int statusCode() const { return m_statusCode; }
+    const std::string& body() const { return m_body; }
+
+private:
+    int m_statusCode;
+    std::string m_body;
+};
+
+// The direct profile: a plain HTTP/1.1 client over POSIX sockets, with TLS from OpenSSL for
+// https URLs, no proxy, no redirects and no certificate verification.
+class DirectClient {
+public:
+    // Bounds of the connect and of every wait for reply bytes; 30000 ms each by default.
+    struct Timeouts {
+        std::chrono::milliseconds connect{30000};
+        std::chrono::milliseconds read{30000};
+    };
+
+    explicit DirectClient(Timeouts timeouts = {});
+    ~DirectClient();
+    DirectClient(const DirectClient&) = delete;
+    DirectClient& operator=(const DirectClient&) = delete;
+
+    // GETs the URL and returns the body as text when the final status is 200 to 299; throws
+    // HttpStatusError for any other status and Error for every transport failure.
+    std::string get(const std::string& url);
+    // Returns the status code of the last reply (-1 when the status line held no number).
+    int responseCode() const { return m_responseCode; }
+
+    const Timeouts& timeouts() const { return m_timeouts; }
+
+private:
+    class Connection;
+    Timeouts m_timeouts;
+    int m_responseCode = 0;
+    std::unique_ptr<Connection> m_connection;
+};
+
+}  // namespace quelvar
