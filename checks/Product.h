@@ -21,4 +21,7 @@ struct Product {
 // Returns the product of a check kind.
 const Product& product(CheckKind kind);
 
+// Returns the product whose check kind bears exactly this name, or null when none does.
+const Product* findProduct(std::string_view name);
+
 }  // namespace quelvar

@@ -1,0 +1,16 @@
+// Feeds arbitrary bytes to the reply mapping; only quelvar::Error may leave it.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "Error.h"
+#include "ReplyMapping.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    try {
+        quelvar::converterRetornoExterno(
+            std::string_view(reinterpret_cast<const char*>(data), size));
+    } catch (const quelvar::Error&) {
+    }
+    return 0;
+}
