@@ -21,7 +21,10 @@ public:
         std::chrono::milliseconds receive{30000};
     };
 
-    explicit RestClient(Timeouts timeouts = {});
+    // Makes a client with the profile's 30000 ms time-outs.
+    RestClient();
+    // Makes a client with other time-outs (tests shorten them).
+    explicit RestClient(Timeouts timeouts);
     ~RestClient();
     RestClient(const RestClient&) = delete;
     RestClient& operator=(const RestClient&) = delete;

@@ -47,6 +47,8 @@ public:
     RestResponse& response() { return m_response; }
 
 private:
+    void executeExchange();
+
     RestClient& m_client;
     RestResponse& m_response;
     RestMethod m_method = RestMethod::Post;

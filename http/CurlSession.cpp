@@ -1,0 +1,343 @@
+#include "CurlSession.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+namespace quelvar {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+void initializeCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// The OpenSSL ex-data slot through which a TLS context finds its session's client-certificate flag.
+int clientCertificateFlagIndex() {
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+std::string invalidUrl(const std::string& url) {
+    return "Invalid URL: \"" + url + "\"";
+}
+
+// The transport can only speak http and https, and must be able to parse the URL.
+void checkUrl(const std::string& url) {
+    const std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
+    if (!parsed ||
+        curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK) {
+        throw Error(invalidUrl(url));
+    }
+    char* scheme = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+        throw Error(invalidUrl(url));
+    }
+    const std::string name = scheme;
+    curl_free(scheme);
+    if (!equalsIgnoringCase(name, "http") && !equalsIgnoringCase(name, "https")) {
+        throw Error(invalidUrl(url));
+    }
+}
+
+}  // namespace
+
+// The state of one exchange, shared with libcurl's callbacks.
+struct RestClient::Session::Transfer {
+    enum class Phase { Sending, Receiving, Reading };
+
+    Timeouts timeouts;
+    std::size_t bodySize = 0;
+    bool headerSent = false;
+    std::size_t bodySent = 0;
+    bool headersComplete = false;
+    Clock::time_point lastActivity = Clock::now();
+    bool timedOut = false;
+    Phase timedOutIn = Phase::Sending;
+    Reply reply;
+
+    Phase phase() const {
+        if (headersComplete) {
+            return Phase::Reading;
+        }
+        return headerSent && bodySent >= bodySize ? Phase::Receiving : Phase::Sending;
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self) {
+        static_cast<Transfer*>(self)->reply.body.append(data, size * count);
+        return size * count;
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        auto& transfer = *static_cast<Transfer*>(self);
+        const std::string_view line = trim(std::string_view(data, size * count));
+        if (line.starts_with("HTTP/")) {
+            // A new status line: an interim reply (100 Continue) is replaced by the next one.
+            transfer.reply.headers.clear();
+            transfer.headersComplete = false;
+            const auto codeStart = line.find(' ');
+            const auto textStart =
+                codeStart == std::string_view::npos ? codeStart : line.find(' ', codeStart + 1);
+            transfer.reply.statusText = textStart == std::string_view::npos
+                                            ? ""
+                                            : std::string(trim(line.substr(textStart)));
+        } else if (line.empty()) {
+            transfer.headersComplete = true;
+        } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+            transfer.reply.headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                                                std::string(trim(line.substr(colon + 1))));
+        }
+        return size * count;
+    }
+
+    // Sees every byte that goes out or comes in, which is what the send and receive
+    // time-outs measure.
+    static int onDebug(CURL*, curl_infotype type, char*, size_t size, void* self) {
+        auto& transfer = *static_cast<Transfer*>(self);
+        switch (type) {
+            case CURLINFO_HEADER_OUT:
+                transfer.headerSent = true;
+                transfer.lastActivity = Clock::now();
+                break;
+            case CURLINFO_DATA_OUT:
+                transfer.bodySent += size;
+                transfer.lastActivity = Clock::now();
+                break;
+            case CURLINFO_HEADER_IN:
+            case CURLINFO_DATA_IN:
+                transfer.lastActivity = Clock::now();
+                break;
+            default:
+                break;
+        }
+        return 0;
+    }
+
+    // libcurl has no time-out per send or receive; this fails the exchange once no byte has
+    // moved for the send time-out while sending, or the receive time-out while waiting for
+    // and reading the reply. Connecting (with TLS) is bounded by the connect time-out.
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        auto& transfer = *static_cast<Transfer*>(self);
+        if (!transfer.headerSent) {
+            return 0;
+        }
+        const Phase current = transfer.phase();
+        const auto limit =
+            current == Phase::Sending ? transfer.timeouts.send : transfer.timeouts.receive;
+        if (Clock::now() - transfer.lastActivity >= limit) {
+            transfer.timedOut = true;
+            transfer.timedOutIn = current;
+            return 1;
+        }
+        return 0;
+    }
+
+    // A server that asks for a client certificate ends the handshake: the profile holds none,
+    // and the caller is told instead of the server being answered without one.
+    // The context stays with its connection in libcurl's cache, so it points at a flag of the
+    // session, which outlives every connection, rather than at this transfer.
+    static int onClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
+        auto* requested = static_cast<bool*>(
+            SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), clientCertificateFlagIndex()));
+        if (requested != nullptr) {
+            *requested = true;
+        }
+        return -1;
+    }
+
+    static CURLcode onSslContext(CURL*, void* context, void* requested) {
+        auto* sslContext = static_cast<SSL_CTX*>(context);
+        SSL_CTX_set_ex_data(sslContext, clientCertificateFlagIndex(), requested);
+        SSL_CTX_set_client_cert_cb(sslContext, onClientCertificate);
+        return CURLE_OK;
+    }
+};
+
+std::string RestClient::Session::Reply::header(std::string_view name) const {
+    for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
+        if (equalsIgnoringCase(it->first, name)) {
+            return it->second;
+        }
+    }
+    return {};
+}
+
+RestClient::Session::Session() {
+    initializeCurlOnce();
+    m_handle = curl_easy_init();
+    if (m_handle == nullptr) {
+        throw Error("Could not create the HTTP session");
+    }
+    // An empty cookie file switches the cookie engine on without reading any file: cookies
+    // live in the session, as long as the client.
+    curl_easy_setopt(m_handle, CURLOPT_COOKIEFILE, "");
+}
+
+RestClient::Session::~Session() {
+    curl_easy_cleanup(m_handle);
+}
+
+RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange) {
+    checkUrl(exchange.url);
+
+    Transfer transfer;
+    transfer.timeouts = exchange.timeouts;
+    const bool post = exchange.method == RestMethod::Post;
+    transfer.bodySize = post ? exchange.body.size() : 0;
+
+    CURL* h = m_handle;
+    curl_easy_setopt(h, CURLOPT_URL, exchange.url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    // The URL goes out as built: no removal of "." and ".." segments.
+    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // The profile follows redirects itself, counting them.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // No Accept-Encoding goes out, and a Content-Encoding is undone by the profile (gzip only).
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, nullptr);
+    curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, exchange.userAgent.c_str());
+
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
+    auto append = [&headers](const std::string& line) {
+        curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+        if (list == nullptr) {
+            throw Error("Error sending data: (" + std::to_string(CURLE_OUT_OF_MEMORY) + ") " +
+                        curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+        }
+        headers.release();
+        headers.reset(list);
+    };
+    for (const std::string& line : exchange.headers) {
+        append(line);
+    }
+    // The body's length is announced in advance; libcurl's "Expect: 100-continue" stays out.
+    append("Expect:");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+    if (post) {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(exchange.body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, exchange.body.data());
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    }
+
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(exchange.timeouts.connect.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 0L);
+
+    const bool verify = exchange.certificateCheck == CertificateCheck::Verify;
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    // The attempt that accepts a failed certificate makes a new connection and handshake, so
+    // that the certificate it accepts is the one the server shows now.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, verify ? 0L : 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, verify ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_CERTINFO, verify ? 0L : 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
+    m_clientCertificateRequested = false;
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &m_clientCertificateRequested);
+
+    // The user's proxy configuration is read for every request. An empty proxy text keeps
+    // libcurl from reading the environment itself; the bypass list has been applied already.
+    const std::string proxy = m_proxies.proxyFor(exchange.url);
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+    // The debug callback is the only place libcurl reports bytes sent; verbose mode routes
+    // its messages there instead of to stderr.
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Transfer::onDebug);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+
+    CURLcode result = curl_easy_perform(h);
+
+    // The callbacks point into this frame; none may outlive it.
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+
+    if (result != CURLE_OK) {
+        if (m_clientCertificateRequested) {
+            throw Error("Unspecified certificate from client");
+        }
+        Transfer::Phase phase = transfer.phase();
+        if (transfer.timedOut) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            phase = transfer.timedOutIn;
+        }
+        const std::string cause = "(" + std::to_string(result) + ") " + curl_easy_strerror(result);
+        if (result == CURLE_PEER_FAILED_VERIFICATION) {
+            throw CertificateError("Error sending data: " + cause);
+        }
+        switch (phase) {
+            case Transfer::Phase::Sending:
+                throw Error("Error sending data: " + cause);
+            case Transfer::Phase::Receiving:
+                throw Error("Error receiving data: " + cause);
+            case Transfer::Phase::Reading:
+                throw Error("Error reading data: " + cause);
+        }
+    }
+
+    if (!verify) {
+        curl_certinfo* certificates = nullptr;
+        curl_easy_getinfo(h, CURLINFO_CERTINFO, &certificates);
+        const bool secure = equalsIgnoringCase(exchange.url.substr(0, 8), "https://");
+        if (secure && (certificates == nullptr || certificates->num_of_certs == 0)) {
+            throw Error("Error getting Server Certificate");
+        }
+    }
+
+    long statusCode = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
+    transfer.reply.statusCode = static_cast<int>(statusCode);
+    char* location = nullptr;
+    curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location);
+    if (location != nullptr) {
+        transfer.reply.redirectURL = location;
+    }
+    return std::move(transfer.reply);
+}
+
+}  // namespace quelvar

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Error.h"
+#include "ProxyResolver.h"
+#include "RestClient.h"
+#include "RestRequest.h"
+
+typedef void CURL;
+
+namespace quelvar {
+
+// The server's certificate failed verification (untrusted, expired or not yet valid, wrong
+// name or usage); the message is the transport's failure text.
+class CertificateError : public Error {
+public:
+    using Error::Error;
+};
+
+// The HTTP session of a RestClient: one libcurl handle kept for the client's life, with its
+// connection cache and its cookie store. Each exchange is a single request and its reply;
+// redirects are left to the caller.
+class RestClient::Session {
+public:
+    enum class CertificateCheck { Verify, Ignore };
+
+    // One request as it goes on the wire.
+    struct Exchange {
+        std::string url;
+        RestMethod method = RestMethod::Get;
+        // Complete header lines ("Name: value") added to the transport's Host and
+        // Content-Length.
+        std::vector<std::string> headers;
+        std::string userAgent;
+        std::string body;
+        CertificateCheck certificateCheck = CertificateCheck::Verify;
+        Timeouts timeouts;
+    };
+
+    // The reply to one request.
+    struct Reply {
+        int statusCode = 0;
+        std::string statusText;
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string body;
+        // The Location header resolved against the request URL; empty without Location.
+        std::string redirectURL;
+
+        // Returns the value of the last header of that name (compared without regard to case).
+        std::string header(std::string_view name) const;
+    };
+
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Sends the request and reads its whole reply. Throws CertificateError when the server's
+    // certificate fails verification, and Error with the cause's message for every other
+    // failure ("Invalid URL: ...", "Error sending data: ...", "Error receiving data: ...",
+    // "Error reading data: ...", "Unspecified certificate from client", "Error getting Server
+    // Certificate").
+    Reply perform(const Exchange& exchange);
+
+private:
+    struct Transfer;
+
+    CURL* m_handle = nullptr;
+    ProxyResolver m_proxies;
+    // Set by a TLS handshake in which the server asks for a client certificate.
+    bool m_clientCertificateRequested = false;
+};
+
+}  // namespace quelvar
