@@ -1,0 +1,1087 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+
+#include "LabeledEdit.h"
+#include "LogBox.h"
+#include "ModalBoxCatcher.h"
+#include "ScriptedServer.h"
+#include "SettingsFile.h"
+#include "TestFiles.h"
+#include "TfmPrincipal.h"
+#include "ThemeRegistry.h"
+#include "WindowFont.h"
+
+using namespace std::chrono_literals;
+using quelvar::CheckRunSettings;
+using quelvar::LabeledEdit;
+using quelvar::LogBox;
+using quelvar::SettingsFile;
+using quelvar::TfmPrincipal;
+using quelvar::test::CaughtBox;
+using quelvar::test::Exchange;
+using quelvar::test::ModalBoxCatcher;
+using quelvar::test::ScriptedServer;
+
+namespace {
+
+const QString kExternalStart = QStringLiteral("Testando Conexão Externa...\r\n");
+const QString kSeparatorAndInternalStart =
+    QStringLiteral("-----------------------------\r\n\r\n\r\nTestando Conexão Interna...\r\n");
+
+const char* const kIndicators[] = {
+    "imgApiExtGreen", "imgApiExtRed",     "imgApiIntRed",   "imgApiIntGreen",
+    "imgWebIntGreen", "imgWebExtRed",     "imgWebExtGreen", "imgWebIntRed",
+    "imgWhatsIntRed", "imgWhatsExtGreen", "imgWhatsExtRed", "imgWhatsIntGreen",
+};
+
+// Settings for runs that end at once: a status endpoint on a loopback port nobody listens on
+// and no pause.
+CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
+    CheckRunSettings settings;
+    settings.statusEndpoint =
+        statusEndpoint.empty()
+            ? "http://127.0.0.1:" + std::to_string(quelvar::test::unusedPort()) + "/v1/status"
+            : statusEndpoint;
+    settings.pause = 0ms;
+    settings.directTimeouts.connect = 5000ms;
+    settings.directTimeouts.read = 5000ms;
+    return settings;
+}
+
+std::string httpReply(int status, const std::string& reason, const std::string& body,
+                      const std::string& contentType = "application/json") {
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+           body;
+}
+
+std::string statusReply(const std::string& responseJson) {
+    return httpReply(200, "OK", "{\"response\":" + responseJson + "}");
+}
+
+QString configPath() {
+    return SettingsFile::besideExecutable();
+}
+
+void removeConfig() {
+    QFile::remove(configPath());
+    QDir().rmdir(configPath());
+}
+
+void writeConfig(const QByteArray& bytes) {
+    removeConfig();
+    QFile file(configPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Shows the window as the program does and returns the boxes its show raised.
+QList<CaughtBox> showWindow(TfmPrincipal& window) {
+    ModalBoxCatcher catcher(&window);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        qWarning("window not exposed");
+    }
+    return catcher.boxes();
+}
+
+// What a run may change on a tab.
+struct TabState {
+    QString external;
+    QString internal;
+    bool https = false;
+    QString log;
+    QList<bool> indicators;
+
+    bool operator==(const TabState&) const = default;
+};
+
+TabState stateOf(TfmPrincipal& w, const QString& tab) {
+    const auto edit = [&](const QString& role) {
+        return w.findChild<QLineEdit*>(QStringLiteral("edt") + tab + role)->text();
+    };
+    TabState state{
+        edit(QStringLiteral("Externo")),
+        edit(QStringLiteral("Interno")),
+        w.findChild<QCheckBox*>(QStringLiteral("cb") + tab + QStringLiteral("Https"))->isChecked(),
+        {},
+        {}};
+    const QString logName = tab == u"Api" ? QStringLiteral("memoAPILog")
+                                          : QStringLiteral("memo") + tab + QStringLiteral("Log");
+    state.log = w.findChild<LogBox*>(logName)->text();
+    for (const char* suffix : {"ExtGreen", "ExtRed", "IntGreen", "IntRed"}) {
+        state.indicators.append(
+            !w.findChild<QLabel*>(QStringLiteral("img") + tab + QLatin1String(suffix))->isHidden());
+    }
+    return state;
+}
+
+QStringList visibleIndicators(TfmPrincipal& w) {
+    QStringList visible;
+    for (const char* name : kIndicators) {
+        if (!w.findChild<QLabel*>(QLatin1String(name))->isHidden()) {
+            visible.append(QLatin1String(name));
+        }
+    }
+    return visible;
+}
+
+QString outputDirectory() {
+    const QByteArray fromEnvironment = qgetenv("QUELVAR_TEST_OUTPUT");
+    const QString base = fromEnvironment.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                   : QString::fromLocal8Bit(fromEnvironment);
+    const QString directory = base + QStringLiteral("/app");
+    QDir().mkpath(directory);
+    return directory;
+}
+
+// Returns whether every pixel of the image has the colour.
+bool solid(const QImage& image, QColor colour) {
+    const QImage pixels = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        for (int x = 0; x < pixels.width(); ++x) {
+            if (QColor(pixels.pixel(x, y)).rgb() != colour.rgb()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(QList<bool>)
+
+// The main window through its own controls: layout, texts, states, focus, the dispatch, the
+// settings file read at the first show, and runs against loopback servers.
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        quelvar::WindowFont::loadTahoma();
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("stylesheet|style sheet"),
+                                                QRegularExpression::CaseInsensitiveOption));
+        QVERIFY(quelvar::ThemeRegistry().select(QStringLiteral("Ruby Graphite")));
+    }
+
+    // Every window reads config.js at its show; an empty one changes nothing.
+    void init() { writeConfig({}); }
+    void cleanupTestCase() { removeConfig(); }
+
+    void initialState() {
+        TfmPrincipal w(quickSettings());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(showWindow(w).size(), 0);
+        QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet3);
+        QCOMPARE(w.PageControl1->currentIndex(), 2);
+        QVERIFY(visibleIndicators(w).isEmpty());
+        for (const char* name : kIndicators) {
+            QVERIFY2(w.findChild<QLabel*>(QLatin1String(name))->isHidden(), name);
+        }
+        for (LogBox* log : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog}) {
+            QVERIFY(log->text().isEmpty());
+            QVERIFY(log->toPlainText().isEmpty());
+        }
+        for (QLineEdit* edit :
+             {static_cast<QLineEdit*>(w.edtApiExterno), static_cast<QLineEdit*>(w.edtApiInterno),
+              static_cast<QLineEdit*>(w.edtWebExterno), static_cast<QLineEdit*>(w.edtWebInterno),
+              static_cast<QLineEdit*>(w.edtWhatsExterno),
+              static_cast<QLineEdit*>(w.edtWhatsInterno)}) {
+            QVERIFY(edit->text().isEmpty());
+        }
+        for (QCheckBox* box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
+            QVERIFY(!box->isChecked());
+        }
+        QVERIFY(w.edtApiExterno->isReadOnly());
+        QVERIFY(w.edtApiInterno->isReadOnly());
+        QVERIFY(!w.cbApiHttps->isEnabled());
+        QVERIFY(!w.edtWebExterno->isReadOnly() && !w.edtWebInterno->isReadOnly());
+        QVERIFY(!w.edtWhatsExterno->isReadOnly() && !w.edtWhatsInterno->isReadOnly());
+        QVERIFY(w.cbWebHttps->isEnabled() && w.cbWhatsHttps->isEnabled());
+        QVERIFY(!w.isRunning());
+    }
+
+    void apiTabCannotBeChangedByTheUser() {
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.PageControl1->setCurrentWidget(w.TabSheet1);
+        QTest::keyClicks(w.edtApiExterno, QStringLiteral("typed"));
+        QTest::keyClicks(w.edtApiInterno, QStringLiteral("typed"));
+        QTest::mouseClick(w.cbApiHttps, Qt::LeftButton);
+        QVERIFY(w.edtApiExterno->text().isEmpty());
+        QVERIFY(w.edtApiInterno->text().isEmpty());
+        QVERIFY(!w.cbApiHttps->isChecked());
+        // The other tabs take input.
+        w.PageControl1->setCurrentWidget(w.TabSheet2);
+        QTest::keyClicks(w.edtWebExterno, QStringLiteral("typed"));
+        QTest::mouseClick(w.cbWebHttps, Qt::LeftButton);
+        QCOMPARE(w.edtWebExterno->text(), QStringLiteral("typed"));
+        QVERIFY(w.cbWebHttps->isChecked());
+    }
+
+    void windowFrameFontAndDefaults() {
+        TfmPrincipal w;
+        QCOMPARE(w.objectName(), QStringLiteral("fmPrincipal"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Quelvar - WEB"));
+        QCOMPARE(w.size(), QSize(645, 309));
+        QCOMPARE(w.minimumSize(), QSize(645, 309));
+        QCOMPARE(w.maximumSize(), QSize(645, 309));
+        const Qt::WindowFlags flags = w.windowFlags();
+        QVERIFY(w.isWindow());
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+        // A window of its own with its own task-bar entry, not a tool window.
+        QCOMPARE(w.windowType(), Qt::Window);
+        QCOMPARE(w.font().pixelSize(), 11);
+        if (QFile::exists(quelvar::WindowFont::kWineTahoma)) {
+            QCOMPARE(QFontInfo(w.font()).family(), QStringLiteral("Tahoma"));
+            QCOMPARE(QFontInfo(w.edtWebExterno->font()).family(), QStringLiteral("Tahoma"));
+            QCOMPARE(QFontInfo(w.memoWhatsLog->font()).family(), QStringLiteral("Tahoma"));
+        }
+        QCOMPARE(w.backgroundRole(), QPalette::Button);
+        // The run settings by default: the build's status endpoint and a pause of one second.
+        QCOMPARE(w.runSettings().pause, std::chrono::milliseconds(1000));
+        QCOMPARE(w.runSettings().statusEndpoint, std::string(QUELVAR_STATUS_URL));
+        // The service-profile members as the window makes them.
+        QCOMPARE(w.RESTClient1.accept(),
+                 std::string("application/json, text/plain; q=0.9, text/html;q=0.8,"));
+        QCOMPARE(w.RESTClient1.acceptCharset(), std::string("UTF-8, *;q=0.8"));
+        QCOMPARE(w.RESTClient1.contentType(), std::string("application/json"));
+        QVERIFY(!w.RESTClient1.raiseExceptionOn500());
+        QVERIFY(QString::fromStdString(w.RESTClient1.baseURL()).endsWith(u"/v1/status"));
+        QCOMPARE(w.RESTRequest1.method(), quelvar::RestMethod::Post);
+        QVERIFY(w.RESTRequest1.parameters().empty());
+        QCOMPARE(&w.RESTRequest1.client(), &w.RESTClient1);
+        QCOMPARE(&w.RESTRequest1.response(), &w.RESTResponse1);
+    }
+
+    void geometry_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("rect");
+        const auto row = [](const char* name, const char* parent, QRect rect) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent) << rect;
+        };
+        row("Panel1", "fmPrincipal", {0, 0, 645, 309});
+        row("PageControl1", "Panel1", {0, 0, 645, 309});
+        row("Panel2", "TabSheet1", {0, 0, 637, 281});
+        row("Panel3", "TabSheet2", {0, 0, 637, 281});
+        row("Panel4", "TabSheet3", {0, 0, 637, 281});
+        row("GroupBox1", "Panel2", {12, 0, 394, 150});
+        row("edtApiExterno", "GroupBox1", {103, 21, 260, 21});
+        row("edtApiInterno", "GroupBox1", {103, 44, 260, 21});
+        row("cbApiHttps", "GroupBox1", {103, 68, 177, 17});
+        row("btnTestarPortasApi", "GroupBox1", {286, 71, 91, 33});
+        row("imgApiExtGreen", "GroupBox1", {365, 21, 20, 21});
+        row("imgApiExtRed", "GroupBox1", {365, 21, 20, 21});
+        row("imgApiIntGreen", "GroupBox1", {365, 44, 20, 21});
+        row("imgApiIntRed", "GroupBox1", {365, 44, 20, 21});
+        row("memoAPILog", "Panel2", {412, 13, 221, 265});
+        row("GroupBox2", "Panel3", {12, 7, 394, 143});
+        row("edtWebExterno", "GroupBox2", {103, 20, 260, 21});
+        row("edtWebInterno", "GroupBox2", {103, 42, 260, 21});
+        row("cbWebHttps", "GroupBox2", {103, 66, 177, 17});
+        row("btnTestarPortasWeb", "GroupBox2", {294, 69, 91, 33});
+        row("imgWebExtGreen", "GroupBox2", {365, 20, 20, 21});
+        row("imgWebExtRed", "GroupBox2", {365, 20, 19, 21});
+        row("imgWebIntGreen", "GroupBox2", {365, 42, 20, 21});
+        row("imgWebIntRed", "GroupBox2", {365, 42, 20, 21});
+        row("memoWebLog", "Panel3", {412, 13, 221, 265});
+        row("memoWhatsLog", "Panel4", {412, 13, 221, 265});
+        row("GroupBox3", "Panel4", {12, 13, 394, 143});
+        row("edtWhatsExterno", "GroupBox3", {103, 20, 260, 21});
+        row("edtWhatsInterno", "GroupBox3", {103, 42, 260, 21});
+        row("cbWhatsHttps", "GroupBox3", {103, 66, 177, 17});
+        row("btnTestarPortasWhats", "GroupBox3", {294, 69, 91, 33});
+        row("imgWhatsExtGreen", "GroupBox3", {364, 20, 20, 21});
+        row("imgWhatsExtRed", "GroupBox3", {364, 20, 20, 21});
+        row("imgWhatsIntGreen", "GroupBox3", {364, 42, 20, 21});
+        row("imgWhatsIntRed", "GroupBox3", {364, 42, 20, 21});
+    }
+    void geometry() {
+        QFETCH(QString, name);
+        QFETCH(QString, parent);
+        QFETCH(QRect, rect);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        // Each sheet is laid out when it first comes to the front.
+        for (int i = 0; i < 3; ++i) {
+            w.PageControl1->setCurrentIndex(i);
+            QCoreApplication::processEvents();
+        }
+        auto* widget = w.findChild<QWidget*>(name);
+        QVERIFY(widget != nullptr);
+        QCOMPARE(widget->parentWidget()->objectName(), parent);
+        QCOMPARE(widget->geometry(), rect);
+    }
+
+    void labelsSitLeftOfTheirFields_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("edtApiExterno") << "edtApiExterno"
+                                       << "IP/Porta Externo:";
+        QTest::newRow("edtApiInterno") << "edtApiInterno"
+                                       << "IP/Porta Interno:";
+        QTest::newRow("edtWebExterno") << "edtWebExterno"
+                                       << "IP/Porta Externa:";
+        QTest::newRow("edtWebInterno") << "edtWebInterno"
+                                       << "IP/Porta Interna:";
+        QTest::newRow("edtWhatsExterno") << "edtWhatsExterno"
+                                         << "IP/Porta Externa:";
+        QTest::newRow("edtWhatsInterno") << "edtWhatsInterno"
+                                         << "IP/Porta Interna:";
+    }
+    void labelsSitLeftOfTheirFields() {
+        QFETCH(QString, field);
+        QFETCH(QString, label);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        auto* edit = w.findChild<LabeledEdit*>(field);
+        QLabel* caption = edit->editLabel();
+        QCOMPARE(caption->text(), label);
+        QCOMPARE(caption->parentWidget(), edit->parentWidget());
+        QCOMPARE(caption->width(), caption->sizeHint().width());
+        QCOMPARE(caption->x() + caption->width() + 3, edit->x());
+        QCOMPARE(caption->y(), edit->y() + (edit->height() - caption->height()) / 2);
+        QVERIFY(caption->x() > 0);
+        QCOMPARE(caption->focusPolicy(), Qt::NoFocus);
+    }
+
+    void captions() {
+        TfmPrincipal w(quickSettings());
+        QCOMPARE(w.PageControl1->count(), 3);
+        QCOMPARE(w.PageControl1->tabText(0), QStringLiteral("API Web"));
+        QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("Lumora Web"));
+        QCOMPARE(w.PageControl1->tabText(2), QStringLiteral("Whatsapp"));
+        QCOMPARE(w.PageControl1->widget(0), w.TabSheet1);
+        QCOMPARE(w.PageControl1->widget(1), w.TabSheet2);
+        QCOMPARE(w.PageControl1->widget(2), w.TabSheet3);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(w.PageControl1->tabIcon(i).isNull());
+        }
+        QCOMPARE(w.GroupBox1->title(), QStringLiteral("API WEB"));
+        QCOMPARE(w.GroupBox2->title(), QStringLiteral("Lumora Web"));
+        QCOMPARE(w.GroupBox3->title(), QStringLiteral("Whatsapp"));
+        for (QCheckBox* box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
+            QCOMPARE(box->text(), QStringLiteral("Usa Conexão Segura (HTTPS)"));
+        }
+        for (QPushButton* button :
+             {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
+            QCOMPARE(button->text(), QStringLiteral("Testar Portas"));
+            QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+        }
+        QCOMPARE(w.Panel2->frameShadow(), QFrame::Raised);
+        QCOMPARE(w.Panel1->frameShape(), QFrame::NoFrame);
+    }
+
+    void hints() {
+        TfmPrincipal w(quickSettings());
+        const QString config = QStringLiteral("Carrega do arquivo config.js do lumora_web");
+        QCOMPARE(w.edtApiExterno->toolTip(), config);
+        QCOMPARE(w.edtApiInterno->toolTip(), config);
+
+        struct Hint {
+            QLineEdit* field;
+            QString first;
+            QString examplePattern;
+            QString third;
+        };
+        const QString web = QStringLiteral(
+            "Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao "
+            "Lumora Web.");
+        const QString whats = QStringLiteral(
+            "Sem colocar o http/https na frente, esse seria o IP e Porta %1 em que a API do "
+            "WhatsApp está instalada.");
+        const QString host = QStringLiteral("[a-z0-9-]+(\\.[a-z0-9-]+)+");
+        const QString privateV4 =
+            QStringLiteral("(10|192\\.168|172\\.(1[6-9]|2\\d|3[01]))(\\.\\d+)+");
+        const Hint rows[] = {
+            {w.edtWebExterno, web, host + QStringLiteral(":10446"),
+             QStringLiteral("IP Externo: Porta (se tiver)")},
+            {w.edtWebInterno, web, privateV4, QStringLiteral("IP Interno: Porta (se tiver)")},
+            {w.edtWhatsExterno, whats.arg(QStringLiteral("Externo")),
+             host + QStringLiteral(":21465"), QStringLiteral("IP Externo: Porta")},
+            {w.edtWhatsInterno, whats.arg(QStringLiteral("Interno")),
+             privateV4 + QStringLiteral(":21465"), QStringLiteral("IP Interno: Porta")},
+        };
+        for (const Hint& hint : rows) {
+            const QStringList lines = hint.field->toolTip().split(QStringLiteral("\r\n"));
+            QCOMPARE(lines.size(), 3);
+            QCOMPARE(lines[0], hint.first);
+            QVERIFY2(QRegularExpression(QStringLiteral("^Exemplo: ") + hint.examplePattern +
+                                        QStringLiteral("$"))
+                         .match(lines[1])
+                         .hasMatch(),
+                     qPrintable(lines[1]));
+            QCOMPARE(lines[2], hint.third);
+            QVERIFY(!hint.field->toolTip().contains(QRegularExpression(QStringLiteral("[^\r]\n"))));
+        }
+        // Only the six address fields have hints.
+        for (QWidget* widget : w.findChildren<QWidget*>()) {
+            if (qobject_cast<LabeledEdit*>(widget) == nullptr) {
+                QVERIFY2(widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
+            }
+        }
+    }
+
+    void tabOrder_data() {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QStringList>("order");
+        const QString bar = QStringLiteral("qt_tabwidget_tabbar");
+        QTest::newRow("API Web") << 0
+                                 << QStringList{"edtApiInterno", "edtApiExterno", "memoAPILog",
+                                                bar};
+        QTest::newRow("Lumora Web")
+            << 1 << QStringList{"edtWebExterno", "edtWebInterno", "cbWebHttps", "memoWebLog", bar};
+        QTest::newRow("Whatsapp") << 2
+                                  << QStringList{"memoWhatsLog", "edtWhatsExterno",
+                                                 "edtWhatsInterno", "cbWhatsHttps", bar};
+    }
+    void tabOrder() {
+        QFETCH(int, tab);
+        QFETCH(QStringList, order);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.PageControl1->setCurrentIndex(tab);
+        w.PageControl1->tabBar()->setFocus(Qt::TabFocusReason);
+        QCOMPARE(QApplication::focusWidget(), w.PageControl1->tabBar());
+        QStringList forward;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward.append(QApplication::focusWidget()->objectName());
+        }
+        QCOMPARE(forward, order);
+        QStringList backward;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            backward.append(QApplication::focusWidget()->objectName());
+        }
+        QStringList reversed(order.rbegin() + 1, order.rend());
+        reversed.append(order.back());
+        QCOMPARE(backward, reversed);
+    }
+
+    void buttonsNeverTakeTheFocus() {
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.edtWhatsExterno->setFocus();
+        QTest::mouseClick(w.btnTestarPortasWhats, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.edtWhatsExterno);
+        QVERIFY(w.memoWhatsLog->text().startsWith(kExternalStart));
+    }
+
+    void logBoxes() {
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        LogBox* log = w.memoWhatsLog;
+        QVERIFY(log->isReadOnly());
+        QCOMPARE(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(log->focusPolicy(), Qt::StrongFocus);
+        QVERIFY(log->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+        QVERIFY(log->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+
+        log->appendLine(QStringLiteral("Testando"));
+        log->appendLine(QStringLiteral("\r\n"));
+        QCOMPARE(log->text(), QStringLiteral("Testando\r\n\r\n\r\n"));
+        QCOMPARE(log->toPlainText(), QStringLiteral("Testando\n\n\n"));
+
+        // Not editable by the user, but selectable and copyable.
+        log->setFocus();
+        QTest::keyClicks(log, QStringLiteral("xyz"));
+        QCOMPARE(log->text(), QStringLiteral("Testando\r\n\r\n\r\n"));
+        log->selectAll();
+        log->copy();
+        QVERIFY(QApplication::clipboard()->text().startsWith(QStringLiteral("Testando")));
+
+        // Long lines wrap at the box's width, and many lines bring no scroll bar.
+        log->clearText();
+        QVERIFY(log->text().isEmpty() && log->toPlainText().isEmpty());
+        log->appendLine(QString(200, u'x'));
+        for (int i = 0; i < 60; ++i) {
+            log->appendLine(QStringLiteral("Conexão Interna - Erro"));
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(log->document()->firstBlock().layout()->lineCount() > 1);
+        QVERIFY(!log->verticalScrollBar()->isVisible());
+        QVERIFY(!log->horizontalScrollBar()->isVisible());
+    }
+
+    void indicatorsShowTheirPictureClipped_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QSize>("picture");
+        for (const char* name : kIndicators) {
+            const bool green = QByteArray(name).endsWith("Green");
+            QTest::newRow(name) << QString::fromLatin1(name)
+                                << (green ? QColor(60, 213, 63) : QColor(246, 0, 1))
+                                << (green ? QSize(678, 1000) : QSize(640, 896));
+        }
+    }
+    void indicatorsShowTheirPictureClipped() {
+        QFETCH(QString, name);
+        QFETCH(QColor, colour);
+        QFETCH(QSize, picture);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        auto* indicator = w.findChild<QLabel*>(name);
+        QCOMPARE(indicator->pixmap().size(), picture);
+        QCOMPARE(indicator->pixmap().depth(), 32);
+        QVERIFY(!indicator->hasScaledContents());
+        QCOMPARE(indicator->alignment(), Qt::AlignLeft | Qt::AlignTop);
+        indicator->show();
+        const QImage shown = indicator->grab().toImage();
+        QCOMPARE(shown.size() / shown.devicePixelRatio(), indicator->size());
+        QVERIFY(solid(shown, colour));
+    }
+
+    void dispatch_data() {
+        QTest::addColumn<QString>("tipo");
+        QTest::addColumn<QString>("tab");
+        QTest::newRow("api") << "api"
+                             << "Api";
+        QTest::newRow("web") << "web"
+                             << "Web";
+        QTest::newRow("whats") << "whats"
+                               << "Whats";
+        QTest::newRow("API") << "API"
+                             << "Whats";
+        QTest::newRow("Web") << "Web"
+                             << "Whats";
+        QTest::newRow("WEB") << "WEB"
+                             << "Whats";
+        QTest::newRow("empty") << ""
+                               << "Whats";
+        QTest::newRow("api with blank") << "api "
+                                        << "Whats";
+        QTest::newRow("other") << "lumora"
+                               << "Whats";
+    }
+    void dispatch() {
+        QFETCH(QString, tipo);
+        QFETCH(QString, tab);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.TestaPortas(tipo);
+        // The status service cannot be reached and the internal field is empty.
+        const QString expected = kExternalStart + QStringLiteral("Conexão Externa - Erro\r\n") +
+                                 kSeparatorAndInternalStart +
+                                 QStringLiteral("Conexão Interna - Erro\r\n");
+        for (const QString& each :
+             {QStringLiteral("Api"), QStringLiteral("Web"), QStringLiteral("Whats")}) {
+            const TabState state = stateOf(w, each);
+            QCOMPARE(state.log, each == tab ? expected : QString());
+            QCOMPARE(state.indicators, each == tab ? (QList<bool>{false, true, false, true})
+                                                   : (QList<bool>{false, false, false, false}));
+        }
+    }
+
+    void buttonsDispatchToTheirTab_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("tab");
+        QTest::newRow("api") << "btnTestarPortasApi"
+                             << "Api";
+        QTest::newRow("web") << "btnTestarPortasWeb"
+                             << "Web";
+        QTest::newRow("whats") << "btnTestarPortasWhats"
+                               << "Whats";
+    }
+    void buttonsDispatchToTheirTab() {
+        QFETCH(QString, button);
+        QFETCH(QString, tab);
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.PageControl1->setCurrentIndex(tab == u"Api" ? 0 : tab == u"Web" ? 1 : 2);
+        QTest::mouseClick(w.findChild<QPushButton*>(button), Qt::LeftButton);
+        for (const QString& each :
+             {QStringLiteral("Api"), QStringLiteral("Web"), QStringLiteral("Whats")}) {
+            QCOMPARE(stateOf(w, each).log.isEmpty(), each != tab);
+        }
+    }
+
+    void settingsFile_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("externo");
+        QTest::addColumn<QString>("interno");
+        QTest::addColumn<bool>("https");
+        QTest::addColumn<QString>("box");  // %1 stands for the file's path
+
+        const auto row = [](const char* name, const QByteArray& bytes, const QString& externo,
+                            const QString& interno = {}, bool https = false,
+                            const QString& box = {}) {
+            QTest::newRow(name) << "write" << bytes << externo << interno << https << box;
+        };
+        const auto httpsRow = [](const char* name, const QByteArray& line, bool https) {
+            QTest::newRow(name) << "write" << line << QString() << QString() << https << QString();
+        };
+        // The single lines of the file format.
+        httpsRow("true", "const USA_HTTPS = true;", true);
+        httpsRow("false", "const USA_HTTPS = false;", false);
+        httpsRow("True", "const USA_HTTPS = True;", false);
+        httpsRow("quoted true", "const USA_HTTPS = 'true';", false);
+        httpsRow("true without semicolon", "const USA_HTTPS = true", false);
+        httpsRow("true with trailing blank", "const USA_HTTPS = true; ", false);
+        httpsRow("true indented", "  const USA_HTTPS = true;", true);
+        httpsRow("later false unticks", "const USA_HTTPS = true;\nconst USA_HTTPS = false;", false);
+        const QByteArray before = "const IP_EXTERNO = 'antes';\n";
+        row("single quotes", "const IP_EXTERNO = 'host:10446';", "host:10446");
+        row("double quotes", "const IP_EXTERNO = \"host:10446\";", "host:10446");
+        row("no semicolon", "const IP_EXTERNO = 'host:10446'", "host:1044");
+        row("no quotation marks", "const IP_EXTERNO = host:10446;", "ost:1044");
+        row("no blanks around =", before + "const IP_EXTERNO='x';", "antes");
+        row("two blanks after const", before + "const  IP_EXTERNO = 'x';", "antes");
+        row("two blanks after =", "const IP_EXTERNO =  'x';", "'x");
+        row("empty value", before + "const IP_EXTERNO = '';", "");
+        row("ends after the marker", before + "const IP_EXTERNO = ", "");
+        row("blanks kept", "const IP_EXTERNO = ' host ';", " host ");
+        row("= in the value", "const IP_EXTERNO = 'a=b';", "a=b");
+        row("= before the marker", "x = 1; const IP_EXTERNO = 'h';", "; const IP_EXTERNO = 'h");
+        row("export", "export const IP_EXTERNO = 'h';", "h");
+        row("commented out overrides", "const IP_EXTERNO = 'live';\n// const IP_EXTERNO = 'old';",
+            "old");
+        row("trailing comment", "const IP_EXTERNO = 'host:10446'; // x", "host:10446'; //");
+        row("two keys on one line", "const IP_EXTERNO = 'a'; const IP_INTERNO = 'b';",
+            "a'; const IP_INTERNO = 'b", "a'; const IP_INTERNO = 'b");
+        row("internal", "const IP_INTERNO = '10.1.1.1:8080';", "", "10.1.1.1:8080");
+        row("later line wins", "const IP_EXTERNO = 'a';\nconst IP_EXTERNO = 'b';", "b");
+        row("accented value", "const IP_EXTERNO = 'conexão.br';", "conexão.br");
+        row("beyond the BMP", "const IP_EXTERNO = 'a\xF0\x9F\x98\x80z';",
+            QStringLiteral("a") + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral("z"));
+
+        // Line ends.
+        const QByteArray lines[] = {"const USA_HTTPS = true;", "const IP_EXTERNO = 'e:1';",
+                                    "const IP_INTERNO = 'i:2';"};
+        const auto joined = [&lines](const QByteArray& end, const QByteArray& last) {
+            return lines[0] + end + lines[1] + end + lines[2] + last;
+        };
+        row("LF", joined("\n", "\n"), "e:1", "i:2", true);
+        row("CR", joined("\r", "\r"), "e:1", "i:2", true);
+        row("CR LF", joined("\r\n", "\r\n"), "e:1", "i:2", true);
+        row("no final line end", joined("\r\n", ""), "e:1", "i:2", true);
+        row("mixed", lines[0] + "\r" + lines[1] + "\n" + lines[2] + "\r\n", "e:1", "i:2", true);
+        row("blank lines between", joined("\r\n\r\n\n\r", "\n\n"), "e:1", "i:2", true);
+
+        // Byte-order marks.
+        const QString sample = QString::fromUtf8(joined("\r\n", "\r\n"))
+                                   .replace(QStringLiteral("e:1"), QStringLiteral("ção:1"));
+        const QByteArray utf8 = sample.toUtf8();
+        QByteArray littleEndian("\xFF\xFE", 2);
+        QByteArray bigEndian("\xFE\xFF", 2);
+        QByteArray noMark;
+        for (const QChar c : QString::fromUtf8(joined("\r\n", "\r\n"))) {
+            noMark.append(static_cast<char>(c.unicode() & 0xFF)).append(char(0));
+        }
+        for (const QChar c : sample) {
+            const char high = static_cast<char>(c.unicode() >> 8);
+            const char low = static_cast<char>(c.unicode() & 0xFF);
+            littleEndian.append(low).append(high);
+            bigEndian.append(high).append(low);
+        }
+        row("plain UTF-8", utf8, "ção:1", "i:2", true);
+        row("UTF-8 with mark", "\xEF\xBB\xBF" + utf8, "ção:1", "i:2", true);
+        row("UTF-16 LE with mark", littleEndian, "ção:1", "i:2", true);
+        row("UTF-16 BE with mark", bigEndian, "ção:1", "i:2", true);
+        row("UTF-16 without mark", noMark, "");
+        row("empty file", "", "");
+        row("UTF-8 mark only", "\xEF\xBB\xBF", "");
+        row("UTF-16 LE mark only", "\xFF\xFE", "");
+        row("UTF-16 BE mark only", "\xFE\xFF", "");
+
+        // Strict UTF-8 without mark.
+        const QString noMapping = QStringLiteral(
+            "No mapping for the Unicode character exists in the target multi-byte code page.");
+        row("Latin-1 letter", lines[1] + "\n" + "const IP_INTERNO = 'conex\xE3o';\n", "", "", false,
+            noMapping);
+        QByteArray firstBlock = "// ";
+        const QByteArray kept = "const IP_EXTERNO = 'primeiro';\n";
+        firstBlock.append(4096 - 3 - 1 - kept.size(), 'p').append('\n').append(kept);
+        row("fault in the second block", firstBlock + "const IP_INTERNO = '\xE9';\n", "primeiro",
+            "", false, noMapping);
+        QByteArray straddling = firstBlock;
+        straddling.chop(1);  // The line end moves to the second block, after the fault.
+        row("fault straddling the block end",
+            straddling +
+                "\xC3"
+                "x\n",
+            "", "", false, noMapping);
+        const QByteArray cutLine = "const IP_INTERNO = 'conex";
+        QByteArray whole = "// ";
+        whole.append(4095 - cutLine.size() - 4, 'p').append('\n').append(cutLine);
+        QCOMPARE(whole.size(), 4095);
+        whole.append("\xC3\xA3o';\n");
+        row("character straddling the block end", whole, "", "conexão");
+
+        // Open failures.
+        QTest::newRow("missing file")
+            << "missing" << QByteArray() << ""
+            << "" << false << "Cannot open file \"%1\". No such file or directory.";
+        QTest::newRow("directory") << "directory" << QByteArray() << ""
+                                   << "" << false << "Cannot open file \"%1\". Is a directory.";
+        QTest::newRow("locked") << "locked" << QByteArray(lines[1]) << ""
+                                << "" << false
+                                << "Cannot open file \"%1\". Resource temporarily unavailable.";
+    }
+    void settingsFile() {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, externo);
+        QFETCH(QString, interno);
+        QFETCH(bool, https);
+        QFETCH(QString, box);
+
+        removeConfig();
+        int holder = -1;
+        if (setup == u"write" || setup == u"locked") {
+            writeConfig(bytes);
+        } else if (setup == u"directory") {
+            QVERIFY(QDir().mkdir(configPath()));
+        }
+        if (setup == u"locked") {
+            // Another open description holds the file, as another process would.
+            holder = ::open(QFile::encodeName(configPath()).constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(holder >= 0);
+            QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        // A config.js in the working directory is never read.
+        const bool decoy = QDir::currentPath() != QCoreApplication::applicationDirPath();
+        if (decoy) {
+            QFile file(QDir::current().filePath(QStringLiteral("config.js")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("const IP_INTERNO = 'working directory';\n");
+        }
+
+        TfmPrincipal w(quickSettings());
+        const QList<CaughtBox> boxes = showWindow(w);
+        if (holder >= 0) {
+            ::close(holder);
+        }
+        if (decoy) {
+            QFile::remove(QDir::current().filePath(QStringLiteral("config.js")));
+        }
+
+        QCOMPARE(w.edtApiExterno->text(), externo);
+        QCOMPARE(w.edtApiInterno->text(), interno);
+        QCOMPARE(w.cbApiHttps->isChecked(), https);
+        if (box.isEmpty()) {
+            QCOMPARE(boxes.size(), 0);
+        } else {
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes[0].text, box.contains(u"%1") ? box.arg(configPath()) : box);
+            QCOMPARE(boxes[0].title, QStringLiteral("test_app_window"));
+            QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+            QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(boxes[0].buttonCount, 1);
+            // The window comes on screen once the box is closed, and works.
+            QVERIFY(!boxes[0].windowVisible);
+        }
+        QVERIFY(w.windowHandle()->isVisible());
+        QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet3);
+        w.TestaPortas(QStringLiteral("whats"));
+        QVERIFY(w.memoWhatsLog->text().startsWith(kExternalStart));
+        removeConfig();
+    }
+
+    void settingsFileIsReadAtEveryShowOnly() {
+        writeConfig("const IP_EXTERNO = 'primeiro';\n");
+        TfmPrincipal w(quickSettings());
+        QVERIFY(w.edtApiExterno->text().isEmpty());
+        showWindow(w);
+        QCOMPARE(w.edtApiExterno->text(), QStringLiteral("primeiro"));
+        writeConfig("const IP_EXTERNO = 'segundo';\n");
+        // Switching tabs and runs do not read it again.
+        w.PageControl1->setCurrentIndex(0);
+        w.TestaPortas(QStringLiteral("api"));
+        QCOMPARE(w.edtApiExterno->text(), QStringLiteral("primeiro"));
+    }
+
+    void fullRun_data() {
+        QTest::addColumn<QString>("tipo");
+        QTest::addColumn<QByteArray>("statusReply");
+        QTest::addColumn<QByteArray>("internalReply");
+        QTest::addColumn<bool>("https");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QStringList>("visible");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("internalPath");
+
+        const std::string chain200 =
+            R"({"chain":[{"statusCode":200,"statusMessage":"OK"}],"status":"ok","code":""})";
+        const std::string chain301 =
+            R"({"chain":[{"statusCode":"301"},{"statusCode":"200"}],"code":""})";
+        const std::string eproto = R"({"chain":[],"status":"error","code":"EPROTO"})";
+        const auto bytes = [](const std::string& s) { return QByteArray::fromStdString(s); };
+
+        QTest::newRow("api: both reachable")
+            << "api" << bytes(statusReply(chain200))
+            << bytes(httpReply(200, "OK", "healthy", "text/plain")) << false
+            << kExternalStart + "Conexão Externa - ok\r\n" + kSeparatorAndInternalStart +
+                   "Conexão Interna - ok\r\n"
+            << QStringList{"imgApiExtGreen", "imgApiIntGreen"} << QByteArray("/healthcheck")
+            << QByteArray("/healthcheck");
+        QTest::newRow("web: redirect first, internal 204")
+            << "web" << bytes(statusReply(chain301)) << bytes(httpReply(204, "No Content", ""))
+            << false << kExternalStart + "Conexão Externa - Erro\r\n" + kSeparatorAndInternalStart
+            << QStringList{"imgWebExtRed"} << QByteArray("/lumora_web/loja")
+            << QByteArray("/lumora_web/loja");
+        QTest::newRow("whats: EPROTO, internal reachable")
+            << "whats" << bytes(statusReply(eproto)) << bytes(httpReply(200, "OK", "{}")) << false
+            << kExternalStart + "Problema com protocolo HTTPS, verifique se está correto.\r\n" +
+                   kSeparatorAndInternalStart + "Conexão Interna - ok\r\n"
+            << QStringList{"imgWhatsExtRed", "imgWhatsIntGreen"}
+            << QByteArray("/api-docs/")
+            // The service profile drops the trailing "/" of its base URL.
+            << QByteArray("/api-docs");
+        QTest::newRow("api: service down, internal 500")
+            << "api" << bytes(httpReply(500, "Internal Server Error", "oops", "text/plain"))
+            << bytes(httpReply(500, "Internal Server Error", "oops", "text/plain")) << false
+            << kExternalStart + "Serviço de teste de conexão externa fora do ar.\r\n" +
+                   kSeparatorAndInternalStart + "Conexão Interna - Erro\r\n"
+            << QStringList{"imgApiIntRed"} << QByteArray("/healthcheck")
+            << QByteArray("/healthcheck");
+    }
+    void fullRun() {
+        QFETCH(QString, tipo);
+        QFETCH(QByteArray, statusReply);
+        QFETCH(QByteArray, internalReply);
+        QFETCH(bool, https);
+        QFETCH(QString, log);
+        QFETCH(QStringList, visible);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, internalPath);
+
+        ScriptedServer status;
+        status.add(Exchange{statusReply.toStdString()});
+        ScriptedServer internal;
+        internal.add(Exchange{internalReply.toStdString()});
+        const QString externalAddress = QStringLiteral("servidor.invalid:10446");
+        const QString internalAddress = QString::fromStdString(internal.authority());
+
+        const QString tab = tipo == u"api"   ? QStringLiteral("Api")
+                            : tipo == u"web" ? QStringLiteral("Web")
+                                             : QStringLiteral("Whats");
+        if (tab == u"Api") {
+            writeConfig("const IP_EXTERNO = '" + externalAddress.toUtf8() +
+                        "';\nconst IP_INTERNO = '" + internalAddress.toUtf8() +
+                        "';\nconst USA_HTTPS = " + (https ? "true" : "false") + ";\n");
+        }
+        std::atomic<int> pauses = 0;
+        std::atomic<long long> pausedFor = -1;
+        CheckRunSettings settings = quickSettings(status.url("/v1/status"));
+        settings.pause = 1234ms;
+        settings.sleep = [&](std::chrono::milliseconds pause) {
+            ++pauses;
+            pausedFor = pause.count();
+        };
+        TfmPrincipal w(settings);
+        QCOMPARE(showWindow(w).size(), 0);
+        w.PageControl1->setCurrentIndex(tab == u"Api" ? 0 : tab == u"Web" ? 1 : 2);
+        if (tab != u"Api") {
+            QTest::keyClicks(
+                w.findChild<QLineEdit*>(QStringLiteral("edt") + tab + QStringLiteral("Externo")),
+                externalAddress);
+            QTest::keyClicks(
+                w.findChild<QLineEdit*>(QStringLiteral("edt") + tab + QStringLiteral("Interno")),
+                internalAddress);
+        }
+        // The other tabs hold values and an earlier result that the run must leave alone.
+        QMap<QString, TabState> others;
+        for (const QString& each :
+             {QStringLiteral("Api"), QStringLiteral("Web"), QStringLiteral("Whats")}) {
+            if (each == tab) {
+                continue;
+            }
+            if (each != u"Api") {
+                w.findChild<QLineEdit*>(QStringLiteral("edt") + each + QStringLiteral("Externo"))
+                    ->setText(QStringLiteral("outro:1"));
+                w.findChild<QCheckBox*>(QStringLiteral("cb") + each + QStringLiteral("Https"))
+                    ->setChecked(true);
+            }
+            w.findChild<LogBox*>(each == u"Api"
+                                     ? QStringLiteral("memoAPILog")
+                                     : QStringLiteral("memo") + each + QStringLiteral("Log"))
+                ->appendLine(QStringLiteral("anterior"));
+            w.findChild<QLabel*>(QStringLiteral("img") + each + QStringLiteral("ExtGreen"))->show();
+            others.insert(each, stateOf(w, each));
+        }
+        // A result of an earlier run on this tab is cleared.
+        w.findChild<QLabel*>(QStringLiteral("img") + tab + QStringLiteral("IntRed"))->show();
+
+        QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("btnTestarPortas") + tab),
+                          Qt::LeftButton);
+
+        QVERIFY(!w.isRunning());
+        QCOMPARE(stateOf(w, tab).log, log);
+        QStringList shown = visibleIndicators(w);
+        for (const QString& each : others.keys()) {
+            shown.removeAll(QStringLiteral("img") + each + QStringLiteral("ExtGreen"));
+            QCOMPARE(stateOf(w, each), others.value(each));
+        }
+        QCOMPARE(shown, visible);
+        QCOMPARE(pauses.load(), 1);
+        QCOMPARE(pausedFor.load(), 1234LL);
+
+        // The fields fed the run: the status service was asked about the external URL, and
+        // the internal address got the internal GET.
+        const auto statusRequests = status.requests();
+        QCOMPARE(statusRequests.size(), std::size_t{1});
+        const std::string scheme = https ? "https://" : "http://";
+        QVERIFY(statusRequests[0].starts_with("POST /v1/status"));
+        const std::string body = "{\"requestUrl\":\"" + scheme + externalAddress.toStdString() +
+                                 path.toStdString() + "\"}";
+        QVERIFY2(statusRequests[0].ends_with(body), statusRequests[0].c_str());
+        const auto internalRequests = internal.requests();
+        QCOMPARE(internalRequests.size(), std::size_t{1});
+        QVERIFY2(
+            internalRequests[0].starts_with("GET " + internalPath.toStdString() + " HTTP/1.1\r\n"),
+            internalRequests[0].c_str());
+    }
+
+    // The window draws while a run waits, takes no part in a second run and closes only once
+    // the run has ended.
+    void runKeepsDrawingAndDefersClose() {
+        ScriptedServer status;
+        Exchange slow{statusReply(R"({"chain":[{"statusCode":"200"}]})")};
+        slow.delay = 600ms;
+        status.add(slow);
+        TfmPrincipal w(quickSettings(status.url("/v1/status")));
+        showWindow(w);
+
+        struct Seen {
+            bool running = false;
+            QString log;
+            std::optional<Qt::CursorShape> cursor;
+            int paints = 0;
+            bool visibleAfterClose = false;
+            QString webLog;
+        } seen;
+        class PaintCounter : public QObject {
+        public:
+            int count = 0;
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::Paint) {
+                    ++count;
+                }
+                return false;
+            }
+        } counter;
+        w.memoWhatsLog->viewport()->installEventFilter(&counter);
+
+        QTimer::singleShot(300, &w, [&] {
+            seen.running = w.isRunning();
+            seen.log = w.memoWhatsLog->text();
+            if (QGuiApplication::overrideCursor() != nullptr) {
+                seen.cursor = QGuiApplication::overrideCursor()->shape();
+            }
+            seen.paints = counter.count;
+            // A second run asked for meanwhile does not start.
+            w.TestaPortas(QStringLiteral("web"));
+            seen.webLog = w.memoWebLog->text();
+            w.close();
+            seen.visibleAfterClose = w.isVisible();
+        });
+        counter.count = 0;
+        QElapsedTimer clock;
+        clock.start();
+        w.TestaPortas(QStringLiteral("whats"));
+        QVERIFY(clock.elapsed() >= 500);
+
+        QVERIFY(seen.running);
+        QCOMPARE(seen.log, kExternalStart);
+        QCOMPARE(seen.cursor, std::optional<Qt::CursorShape>(Qt::WaitCursor));
+        QVERIFY(seen.paints > 0);
+        QVERIFY(seen.webLog.isEmpty());
+        QVERIFY(seen.visibleAfterClose);
+        // After the run: the whole log, the cursor restored, the close carried out.
+        QCOMPARE(w.memoWhatsLog->text(),
+                 kExternalStart + QStringLiteral("Conexão Externa - ok\r\n") +
+                     kSeparatorAndInternalStart + QStringLiteral("Conexão Interna - Erro\r\n"));
+        QVERIFY(w.memoWebLog->text().isEmpty());
+        QVERIFY(!w.isRunning());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QVERIFY(!w.isVisible());
+    }
+
+    void secondRunStartsClean() {
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        w.TestaPortas(QStringLiteral("web"));
+        const QString first = w.memoWebLog->text();
+        w.TestaPortas(QStringLiteral("web"));
+        QCOMPARE(w.memoWebLog->text(), first);
+        QCOMPARE(visibleIndicators(w), (QStringList{"imgWebExtRed", "imgWebIntRed"}));
+    }
+
+    void screenshots() {
+        ScriptedServer status;
+        status.add(Exchange{statusReply(R"({"chain":[{"statusCode":200}]})")});
+        status.add(Exchange{statusReply(R"({"chain":[],"code":"CERT_HAS_EXPIRED"})")});
+        status.add(Exchange{statusReply(R"({"chain":[],"code":"ETIMEDOUT"})")});
+        ScriptedServer internal;
+        internal.add(Exchange{httpReply(200, "OK", "ok", "text/plain")});
+        internal.add(Exchange{httpReply(200, "OK", "ok", "text/plain")});
+        writeConfig(
+            "const USA_HTTPS = false;\nconst IP_EXTERNO = 'api.example.com:10446';\n"
+            "const IP_INTERNO = '" +
+            QByteArray::fromStdString(internal.authority()) + "';\n");
+        TfmPrincipal w(quickSettings(status.url("/v1/status")));
+        showWindow(w);
+        w.edtWebExterno->setText(QStringLiteral("lumora.example.com:10446"));
+        w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
+        w.edtWhatsExterno->setText(QStringLiteral("whatsapp.example.com:21465"));
+        w.TestaPortas(QStringLiteral("api"));
+        w.TestaPortas(QStringLiteral("web"));
+        w.TestaPortas(QStringLiteral("whats"));
+        const QString directory = outputDirectory();
+        const char* const names[] = {"api-web", "lumora-web", "whatsapp"};
+        for (int i = 0; i < 3; ++i) {
+            w.PageControl1->setCurrentIndex(i);
+            QCoreApplication::processEvents();
+            const QImage shot = w.grab().toImage();
+            QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(645, 309));
+            const QString file =
+                directory + QStringLiteral("/quelvar-%1.png").arg(QLatin1String(names[i]));
+            QVERIFY(shot.save(file));
+            qInfo("screenshot: %s", qPrintable(file));
+        }
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
