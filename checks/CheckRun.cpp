@@ -1,1 +1,93 @@
-// Placeholder, filled in by its owner.
+#include "CheckRun.h"
+
+#include <memory>
+#include <thread>
+
+#include "Error.h"
+#include "RestClient.h"
+#include "RestRequest.h"
+#include "RestResponse.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr std::string_view kSeparator = "-----------------------------";
+// Appended as a line, it gives the log box two empty lines.
+constexpr std::string_view kBlankLines = "\r\n";
+constexpr std::string_view kInternalStarting = "Testando Conexão Interna...";
+constexpr std::string_view kInternalOk = "Conexão Interna - ok";
+constexpr std::string_view kInternalError = "Conexão Interna - Erro";
+
+// Returns the status code of the internal URL's GET through the product's profile; throws
+// whatever the profile throws.
+int fetchInternal(const Product& product, DirectClient* directClient, ServiceProfile service,
+                  const std::string& internalUrl) {
+    if (product.probe == ProbeProfile::Direct) {
+        if (directClient == nullptr) {
+            // The client could not be made during the external check.
+            throw Error("No direct client to probe with");
+        }
+        directClient->get(internalUrl);
+        return directClient->responseCode();
+    }
+    service.client.setBaseURL(internalUrl);
+    service.request.setMethod(RestMethod::Get);
+    service.request.clearParameters();
+    // Without a content type the GET carries no Content-type header.
+    service.client.setContentType("");
+    service.request.execute();
+    return service.response.statusCode();
+}
+
+}  // namespace
+
+std::string checkUrl(bool https, std::string_view fieldText, std::string_view pathSuffix) {
+    std::string url = https ? "https://" : "http://";
+    url += fieldText;
+    url += pathSuffix;
+    return url;
+}
+
+void runCheck(const Product& product, CheckTab& tab, ServiceProfile service,
+              const CheckRunSettings& settings) {
+    tab.clearLog();
+    for (const Indicator indicator : {Indicator::ExternalGreen, Indicator::ExternalRed,
+                                      Indicator::InternalGreen, Indicator::InternalRed}) {
+        tab.setIndicatorVisible(indicator, false);
+    }
+    const std::string externalUrl =
+        checkUrl(tab.httpsChecked(), tab.externalText(), product.pathSuffix);
+    const std::string internalUrl =
+        checkUrl(tab.httpsChecked(), tab.internalText(), product.pathSuffix);
+
+    // Owned by the run alone and released when it ends, whatever happened.
+    std::unique_ptr<DirectClient> directClient;
+    checkExternal(product, tab, service, settings.statusEndpoint, externalUrl, [&] {
+        if (product.probe == ProbeProfile::Direct) {
+            directClient = std::make_unique<DirectClient>(settings.directTimeouts);
+        }
+    });
+
+    tab.appendLine(std::string(kSeparator));
+    tab.appendLine(std::string(kBlankLines));
+
+    try {
+        tab.appendLine(std::string(kInternalStarting));
+        if (settings.sleep) {
+            settings.sleep(settings.pause);
+        } else {
+            std::this_thread::sleep_for(settings.pause);
+        }
+        if (fetchInternal(product, directClient.get(), service, internalUrl) == 200) {
+            tab.setIndicatorVisible(Indicator::InternalGreen, true);
+            tab.appendLine(std::string(kInternalOk));
+        }
+        // Any other status the profile returns without an error leaves the verdict blank.
+    } catch (...) {
+        tab.setIndicatorVisible(Indicator::InternalRed, true);
+        tab.appendLine(std::string(kInternalError));
+    }
+}
+
+}  // namespace quelvar

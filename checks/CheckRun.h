@@ -3,33 +3,28 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "CheckTab.h"
 #include "DirectClient.h"
+#include "ExternalCheck.h"
 #include "Product.h"
 
 namespace quelvar {
-
-class RestClient;
-class RestRequest;
-class RestResponse;
-
-// The window's service-profile members, shared by every run.
-struct ServiceProfile {
-    RestClient& client;
-    RestRequest& request;
-    RestResponse& response;
-};
 
 // What a run needs beyond its tab: the status service's endpoint, the pause before the
 // internal probe and how to wait it out, and the direct profile's time-outs.
 struct CheckRunSettings {
     std::string statusEndpoint = QUELVAR_STATUS_URL;
     std::chrono::milliseconds pause{1000};
-    // Waits the pause out; the default sleeps the calling thread.
+    // Waits the pause out; when empty, the run sleeps the calling thread.
     std::function<void(std::chrono::milliseconds)> sleep;
     DirectClient::Timeouts directTimeouts;
 };
+
+// Returns a check URL: "https://" when https is set, otherwise "http://", then the field's
+// text exactly as typed, then the product's path suffix.
+std::string checkUrl(bool https, std::string_view fieldText, std::string_view pathSuffix);
 
 // Performs the check run of one product on its tab: clears the log, hides the indicators,
 // runs the external check, the separator, the pause and the internal probe. Lets no error

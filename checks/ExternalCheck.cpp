@@ -104,7 +104,9 @@ void appendEscaped(std::string& out, char c) {
 
 }  // namespace
 
-std::string defaultStatusEndpoint() { return QUELVAR_STATUS_URL; }
+std::string defaultStatusEndpoint() {
+    return QUELVAR_STATUS_URL;
+}
 
 std::string statusRequestBody(std::string_view url) {
     std::string body = "{\"requestUrl\":\"";
@@ -131,10 +133,9 @@ void checkExternal(const Product& product, CheckTab& tab, ServiceProfile service
         service.request.setMethod(RestMethod::Post);
         service.client.setContentType("application/json");
         service.request.clearParameters();
-        service.request.addParameter(RestParameter{"body", statusRequestBody(externalUrl),
-                                                   ParameterKind::RequestBody,
-                                                   ParameterEncoding::DoNotEncode,
-                                                   "application/json"});
+        service.request.addParameter(
+            RestParameter{"body", statusRequestBody(externalUrl), ParameterKind::RequestBody,
+                          ParameterEncoding::DoNotEncode, "application/json"});
         service.request.execute();
 
         if (service.response.statusCode() != 200) {
@@ -143,6 +144,9 @@ void checkExternal(const Product& product, CheckTab& tab, ServiceProfile service
         }
         const std::unique_ptr<TRetornoTesteExterno> reply =
             converterRetornoExterno(service.response.content());
+        if (!reply) {
+            throw Error("The status service's reply could not be mapped");
+        }
         const Verdict verdict = decide(product, *reply);
         if (verdict.indicator) {
             tab.setIndicatorVisible(*verdict.indicator, true);

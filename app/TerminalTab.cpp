@@ -1,0 +1,73 @@
+#include "TerminalTab.h"
+
+#include <string_view>
+
+namespace quelvar {
+
+TerminalTab::TerminalTab(std::ostream& out, Colour colour) : m_out(out), m_colour(colour) {}
+
+void TerminalTab::appendLine(const std::string& line) {
+    // The log box holds the line followed by CR LF; every CR LF in that text ends one line
+    // on the terminal.
+    const std::string text = line + "\r\n";
+    std::string_view rest = text;
+    for (auto end = rest.find("\r\n"); end != std::string_view::npos; end = rest.find("\r\n")) {
+        m_out << rest.substr(0, end) << '\n';
+        rest.remove_prefix(end + 2);
+    }
+    m_out << std::flush;
+}
+
+void TerminalTab::setIndicatorVisible(Indicator indicator, bool visible) {
+    m_visible[static_cast<std::size_t>(indicator)] = visible;
+}
+
+TerminalTab::PairState TerminalTab::externalState() const {
+    return pairState(Indicator::ExternalGreen, Indicator::ExternalRed);
+}
+
+TerminalTab::PairState TerminalTab::internalState() const {
+    return pairState(Indicator::InternalGreen, Indicator::InternalRed);
+}
+
+TerminalTab::PairState TerminalTab::pairState(Indicator green, Indicator red) const {
+    if (m_visible[static_cast<std::size_t>(green)]) {
+        return PairState::Green;
+    }
+    if (m_visible[static_cast<std::size_t>(red)]) {
+        return PairState::Red;
+    }
+    return PairState::None;
+}
+
+void TerminalTab::printIndicators() {
+    printState("external", externalState());
+    printState("internal", internalState());
+    m_out << std::flush;
+}
+
+void TerminalTab::printState(const char* half, PairState state) {
+    std::string_view word = "none";
+    std::string_view colour;
+    switch (state) {
+        case PairState::Green:
+            word = "green";
+            colour = "\033[32m";
+            break;
+        case PairState::Red:
+            word = "red";
+            colour = "\033[31m";
+            break;
+        case PairState::None:
+            break;
+    }
+    m_out << '[' << half << "] ";
+    if (m_colour == Colour::On && !colour.empty()) {
+        m_out << colour << word << "\033[0m";
+    } else {
+        m_out << word;
+    }
+    m_out << '\n';
+}
+
+}  // namespace quelvar

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "Certificates.h"
+#include "HttpMessages.h"
+#include "ProgramRun.h"
+#include "ScriptedServer.h"
+#include "TestFiles.h"
+
+namespace quelvar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Exchange;
+using test::httpReply;
+using test::parseRequest;
+using test::runProgram;
+using test::ScriptedServer;
+using test::statusReply;
+
+// Every run takes the real one-second pause; the limit bounds a fault, not the run.
+constexpr std::chrono::milliseconds kLimit = 20000ms;
+
+const std::string kGreenReply = statusReply(R"({"response":{"chain":[{"statusCode":200}]}})");
+
+test::ProgramResult check(const std::vector<std::string>& arguments) {
+    return runProgram(QUELVAR_CHECK_PROGRAM, arguments, kLimit);
+}
+
+// Returns the output of a run: the log lines, the CR LF line as two empty lines, then the
+// indicator states.
+std::string expectedOutput(const std::string& externalLine, const std::string& internalLine,
+                           const std::string& external, const std::string& internal) {
+    std::string out = "Testando Conexão Externa...\n" + externalLine +
+                      "\n"
+                      "-----------------------------\n"
+                      "\n"
+                      "\n"
+                      "Testando Conexão Interna...\n";
+    if (!internalLine.empty()) {
+        out += internalLine + "\n";
+    }
+    return out + "[external] " + external + "\n[internal] " + internal + "\n";
+}
+
+TEST(QuelvarCheckTest, ApiRunBothGreen) {
+    ScriptedServer statusService;
+    statusService.addReply(kGreenReply);
+    ScriptedServer apiServer;
+    apiServer.addReply(httpReply(200, "OK", "healthy"));
+
+    const auto result =
+        check({"api", "--external", "portal.invalid:10446", "--internal", apiServer.authority(),
+               "--status-url", statusService.url("/v1/status")});
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - ok", "green", "green"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitStatus, 0);
+
+    const auto statusRequests = statusService.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    const auto post = parseRequest(statusRequests[0]);
+    EXPECT_EQ(post.requestLine, "POST /v1/status HTTP/1.1");
+    EXPECT_EQ(post.header("Content-type"), "application/json");
+    EXPECT_EQ(post.body, R"({"requestUrl":"http://portal.invalid:10446/healthcheck"})");
+    const auto apiRequests = apiServer.requests();
+    ASSERT_EQ(apiRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(apiRequests[0]).requestLine, "GET /healthcheck HTTP/1.1");
+}
+
+TEST(QuelvarCheckTest, WebRunOverHttpsWithBothHalvesRed) {
+    const test::Certificate certificate = test::makeCertificate();
+    ScriptedServer statusService(test::TlsSettings{certificate.certPem, certificate.keyPem});
+    // A first status other than "200" is red on the web tab only.
+    statusService.addReply(statusReply(R"({"response":{"chain":[{"statusCode":"301"}]}})"));
+
+    const auto result = check({"web", "--https", "--external=portal.invalid", "--internal",
+                               "127.0.0.1:" + std::to_string(test::unusedPort()), "--status-url",
+                               statusService.url("/v1/status")});
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - Erro", "Conexão Interna - Erro", "red", "red"));
+    EXPECT_EQ(result.exitStatus, 1);
+    const auto statusRequests = statusService.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(statusRequests[0]).body,
+              R"({"requestUrl":"https://portal.invalid/lumora_web/loja"})");
+}
+
+TEST(QuelvarCheckTest, WhatsRunWithBlankVerdicts) {
+    ScriptedServer statusService;
+    statusService.addReply(httpReply(503, "Service Unavailable"));
+    ScriptedServer whatsServer;
+    whatsServer.addReply(httpReply(204, "No Content"));
+
+    const auto result = check({"--internal", whatsServer.authority(), "whats", "--external",
+                               "a\"b\\c", "--status-url", statusService.url("/v1/status")});
+    EXPECT_EQ(result.out, expectedOutput("Serviço de teste de conexão externa fora do ar.", "",
+                                         "none", "none"));
+    EXPECT_EQ(result.exitStatus, 1);
+    const auto statusRequests = statusService.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(statusRequests[0]).body, R"({"requestUrl":"http://a\"b\\c/api-docs/"})");
+    const auto whatsRequests = whatsServer.requests();
+    ASSERT_EQ(whatsRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(whatsRequests[0]).requestLine, "GET /api-docs HTTP/1.1");
+}
+
+TEST(QuelvarCheckTest, OmittedFieldsAreEmpty) {
+    ScriptedServer statusService;
+    statusService.addReply(kGreenReply);
+    const auto result = check({"web", "--status-url", statusService.url("/v1/status")});
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - Erro", "green", "red"));
+    EXPECT_EQ(result.exitStatus, 1);
+    const auto statusRequests = statusService.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(statusRequests[0]).body, R"({"requestUrl":"http:///lumora_web/loja"})");
+}
+
+TEST(QuelvarCheckTest, ApiRunFromASettingsFile) {
+    ScriptedServer statusService;
+    statusService.addReply(kGreenReply);
+    ScriptedServer apiServer;
+    apiServer.addReply(httpReply(200, "OK"));
+    const test::TempDir dir;
+    const std::string config = dir.write("config.js",
+                                         "const USA_HTTPS = false;\r\n"
+                                         "const IP_EXTERNO = 'portal.invalid:10446';\r\n"
+                                         "const IP_INTERNO = '" +
+                                             apiServer.authority() + "';\r\n");
+
+    const auto result =
+        check({"api", "--config", config, "--status-url", statusService.url("/v1/status")});
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - ok", "green", "green"));
+    EXPECT_EQ(result.exitStatus, 0);
+    const auto statusRequests = statusService.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    EXPECT_EQ(parseRequest(statusRequests[0]).body,
+              R"({"requestUrl":"http://portal.invalid:10446/healthcheck"})");
+    EXPECT_EQ(apiServer.requests().size(), 1u);
+}
+
+TEST(QuelvarCheckTest, UnreadableSettingsFileRunsNothing) {
+    ScriptedServer statusService;
+    const test::TempDir dir;
+    const std::string missing = dir.path() + "/config.js";
+    const auto result =
+        check({"api", "--config", missing, "--status-url", statusService.url("/v1/status")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("quelvar-check: Cannot open file \"" + missing + "\". ", 0), 0u)
+        << result.err;
+    EXPECT_TRUE(statusService.requests().empty());
+}
+
+TEST(QuelvarCheckTest, HelpPrintsTheUsage) {
+    const auto result = check({"--help"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out.rfind("Usage: quelvar-check api|web|whats [--external TEXT] "
+                               "[--internal TEXT] [--https]\n",
+                               0),
+              0u)
+        << result.out;
+    EXPECT_NE(result.out.find(QUELVAR_STATUS_URL), std::string::npos);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(QuelvarCheckTest, RejectsMalformedCommandLines) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"no product", {}, "no product given (api, web or whats)"},
+        {"unknown product", {"API"}, "unknown product API (api, web or whats)"},
+        {"two products", {"api", "web"}, "more than one product: web"},
+        {"unknown option", {"api", "--verbose"}, "unknown option --verbose"},
+        {"missing value", {"api", "--external"}, "--external needs a value"},
+        {"repeated option",
+         {"web", "--internal", "a", "--internal", "b"},
+         "--internal given more than once"},
+        {"repeated flag", {"web", "--https", "--https"}, "--https given more than once"},
+        {"config on another product",
+         {"web", "--config", "config.js"},
+         "--config belongs to the api product only"},
+        {"config with a field",
+         {"api", "--config", "config.js", "--https"},
+         "--config fills the fields and the HTTPS box; give none of them"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = check(c.arguments);
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(std::string("quelvar-check: ") + c.message + "\n\nUsage: ", 0),
+                  0u)
+            << result.err;
+    }
+}
+
+}  // namespace
+}  // namespace quelvar
