@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the quelvar and quelvar-status packages with CPack, checks what each holds and what it
+# depends on, then unpacks both into a staging root and runs the installed programs' --help.
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+
+client=$(ls "$work"/out/quelvar_1.0.0.0_*.deb 2>/dev/null | head -n1)
+service=$(ls "$work"/out/quelvar-status_1.0.0.0_*.deb 2>/dev/null | head -n1)
+[ -n "$client" ] || fail "no quelvar package in: $(ls "$work/out")"
+[ -n "$service" ] || fail "no quelvar-status package in: $(ls "$work/out")"
+
+expect_file() {
+  dpkg-deb -c "$1" | awk '{print $6}' | grep -qx "./$2" || fail "$(basename "$1") lacks /$2"
+}
+expect_no_file() {
+  if dpkg-deb -c "$1" | awk '{print $6}' | grep -qx "./$2"; then fail "$(basename "$1") holds /$2"; fi
+}
+expect_file "$client" usr/bin/quelvar
+expect_file "$client" usr/bin/quelvar-check
+expect_file "$client" usr/share/applications/quelvar.desktop
+expect_file "$client" usr/share/icons/hicolor/scalable/apps/quelvar.svg
+expect_file "$client" usr/share/man/man1/quelvar.1
+expect_file "$client" usr/share/man/man1/quelvar-check.1
+expect_no_file "$client" usr/bin/quelvar-status
+expect_file "$service" usr/bin/quelvar-status
+expect_file "$service" usr/share/man/man1/quelvar-status.1
+expect_file "$service" usr/lib/systemd/system/quelvar-status.service
+expect_no_file "$service" usr/bin/quelvar
+
+depends() { dpkg-deb -f "$1" Depends; }
+for lib in libqt6widgets6 libcurl4 libssl3 qt6-qpa-plugins; do
+  depends "$client" | grep -q "$lib" || fail "quelvar does not depend on $lib: $(depends "$client")"
+done
+for lib in libmicrohttpd12 libcurl4 libssl3; do
+  depends "$service" | grep -q "$lib" || fail "quelvar-status does not depend on $lib: $(depends "$service")"
+done
+if depends "$service" | grep -q libqt6; then fail "quelvar-status depends on Qt: $(depends "$service")"; fi
+
+stage="$work/root"
+dpkg-deb -x "$client" "$stage"
+dpkg-deb -x "$service" "$stage"
+"$stage/usr/bin/quelvar-check" --help | grep -q "quelvar-check api|web|whats" || fail "quelvar-check --help"
+"$stage/usr/bin/quelvar-status" --help | grep -q -- "--listen" || fail "quelvar-status --help"
+man -l "$stage/usr/share/man/man1/quelvar.1" >/dev/null 2>&1 || true
+echo "package_debian: 1 passed, 0 failed"
