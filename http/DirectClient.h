@@ -22,6 +22,8 @@ private:
     std::string m_body;
 };
 
+class TlsContext;
+
 // The direct profile: a plain HTTP/1.1 client over POSIX sockets, with TLS from OpenSSL for
 // https URLs, no proxy, no redirects and no certificate verification.
 class DirectClient {
@@ -32,23 +34,32 @@ public:
         std::chrono::milliseconds read{30000};
     };
 
-    explicit DirectClient(Timeouts timeouts = {});
+    // Makes a client with the default time-outs.
+    DirectClient();
+    explicit DirectClient(Timeouts timeouts);
     ~DirectClient();
     DirectClient(const DirectClient&) = delete;
     DirectClient& operator=(const DirectClient&) = delete;
 
-    // GETs the URL and returns the body as text when the final status is 200 to 299; throws
-    // HttpStatusError for any other status and Error for every transport failure.
+    // GETs the URL and returns the body as UTF-8 text when the final status is 200 to 299, or
+    // when a 401 offering a known scheme answers a URL with a password; throws HttpStatusError
+    // for any other status and Error for every transport failure.
     std::string get(const std::string& url);
-    // Returns the status code of the last reply (-1 when the status line held no number).
+    // Returns the status code of the last reply (-1 when the status line held no number, 0
+    // when the last GET failed before a reply).
     int responseCode() const { return m_responseCode; }
 
+    // Returns the bounds of the connect and of every wait for the peer.
     const Timeouts& timeouts() const { return m_timeouts; }
 
 private:
     class Connection;
     Timeouts m_timeouts;
     int m_responseCode = 0;
+    // Made at the first https GET and kept with the client.
+    std::unique_ptr<TlsContext> m_tlsContext;
+    // Open from a GET until the client is released, or closed right after a reply when the
+    // server closed it.
     std::unique_ptr<Connection> m_connection;
 };
 

@@ -1,0 +1,206 @@
+#include "DirectBodyDecoder.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include "DirectReplyReader.h"
+
+namespace quelvar {
+
+namespace {
+
+// How far into a body a charset declaration is looked for; an HTML parser stops its
+// pre-scan after 1024 bytes, this allows for a longer head.
+constexpr std::size_t kDeclarationScan = 4096;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+// Reads the value after "name" and "=" at position `at` of text: quoted, or up to a blank,
+// ";", "/", ">", "?" or a quote.
+std::string valueAfter(std::string_view text, std::size_t at) {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
+    }
+    if (at >= text.size() || text[at] != '=') {
+        return {};
+    }
+    ++at;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
+    }
+    if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
+        ++at;
+    }
+    const auto end = text.find_first_of(" \t\r\n;/>?\"'", at);
+    return std::string(text.substr(at, end == std::string_view::npos ? end : end - at));
+}
+
+// The declaration <?xml ... encoding="name"?> at the start of an XML body.
+std::string xmlEncodingOf(std::string_view body) {
+    const std::string head = lowered(body.substr(0, kDeclarationScan));
+    const auto start = head.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || head.compare(start, 5, "<?xml") != 0) {
+        return {};
+    }
+    const auto end = head.find("?>", start);
+    const auto encoding = head.find("encoding", start);
+    if (encoding == std::string::npos || (end != std::string::npos && encoding > end)) {
+        return {};
+    }
+    return valueAfter(body, encoding + 8);
+}
+
+// <meta charset="name"> or <meta http-equiv="Content-Type" content="...; charset=name">.
+std::string metaCharsetOf(std::string_view body) {
+    const std::string head = lowered(body.substr(0, kDeclarationScan));
+    for (auto meta = head.find("<meta"); meta != std::string::npos;
+         meta = head.find("<meta", meta + 5)) {
+        const auto close = head.find('>', meta);
+        const std::string_view tag =
+            std::string_view(head).substr(meta, close == std::string::npos ? close : close - meta);
+        for (auto charset = tag.find("charset"); charset != std::string_view::npos;
+             charset = tag.find("charset", charset + 7)) {
+            std::string value = valueAfter(body.substr(meta), charset + 7);
+            if (!value.empty()) {
+                return value;
+            }
+        }
+    }
+    return {};
+}
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned int minimum = 0;
+        unsigned int value = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2, minimum = 0x80, value = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, minimum = 0x800, value = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, minimum = 0x10000, value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string fromLatin1(std::string_view body) {
+    std::string text;
+    text.reserve(body.size());
+    for (const char c : body) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xC0 | (byte >> 6));
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
+// A charset name as replies write them; anything else (iconv suffixes such as "//IGNORE"
+// included) is no known encoding.
+bool isPlausibleName(std::string_view name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ||
+               c == ':' || c == '+' || c == '(' || c == ')';
+    });
+}
+
+}  // namespace
+
+std::string DirectBodyDecoder::charsetOf(std::string_view contentType, std::string_view body) {
+    if (std::string charset = DirectReplyReader::parameterOf(contentType, "charset");
+        !charset.empty()) {
+        return charset;
+    }
+    const std::string mediaType = DirectReplyReader::mediaTypeOf(contentType);
+    const bool untyped = mediaType.empty();
+    const bool html = untyped || mediaType.find("html") != std::string::npos;
+    const bool xml = untyped || mediaType.find("xml") != std::string::npos;
+    if (html || xml) {
+        if (std::string encoding = xmlEncodingOf(body); !encoding.empty()) {
+            return encoding;
+        }
+    }
+    if (html) {
+        return metaCharsetOf(body);
+    }
+    return {};
+}
+
+std::string DirectBodyDecoder::decode(std::string_view body, std::string_view charset) {
+    if (charset.empty()) {
+        return isValidUtf8(body) ? std::string(body) : fromLatin1(body);
+    }
+    if (!isPlausibleName(charset)) {
+        return fromLatin1(body);
+    }
+    const iconv_t converter = iconv_open("UTF-8", std::string(charset).c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return fromLatin1(body);
+    }
+    std::string text;
+    char buffer[4096];
+    char* in = const_cast<char*>(body.data());
+    std::size_t inLeft = body.size();
+    while (inLeft > 0) {
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+        const int error = errno;
+        text.append(buffer, static_cast<std::size_t>(out - buffer));
+        if (result == static_cast<std::size_t>(-1) && error != E2BIG) {
+            // An invalid or truncated sequence: one byte becomes U+FFFD and decoding goes on.
+            text += kReplacement;
+            ++in;
+            --inLeft;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    // Stateful encodings may still owe the bytes that return to their initial state.
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(converter, nullptr, nullptr, &out, &outLeft);
+    text.append(buffer, static_cast<std::size_t>(out - buffer));
+    iconv_close(converter);
+    return text;
+}
+
+std::string DirectBodyDecoder::text(std::string_view contentType, std::string_view body) {
+    return decode(body, charsetOf(contentType, body));
+}
+
+}  // namespace quelvar

@@ -1,0 +1,351 @@
+#include "DirectReplyReader.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "Error.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr std::size_t kReadSize = 16384;
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && lowered(a) == lowered(b);
+}
+
+std::string_view unquoted(std::string_view text, char quote) {
+    if (text.size() >= 2 && text.front() == quote && text.back() == quote) {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
+// Parses a run of hexadecimal digits; nullopt when the text is empty, holds anything else or
+// is too long to be a length this client could hold.
+std::optional<std::size_t> parseHex(std::string_view text) {
+    if (text.empty() || text.size() > 15) {
+        return std::nullopt;
+    }
+    std::size_t value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<unsigned char>(c);
+        if (!std::isxdigit(digit)) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<std::size_t>(std::isdigit(digit)
+                                                          ? digit - '0'
+                                                          : std::tolower(digit) - 'a' + 10);
+    }
+    return value;
+}
+
+std::optional<std::size_t> parseDecimal(std::string_view text) {
+    if (text.empty() || text.size() > 18) {
+        return std::nullopt;
+    }
+    std::size_t value = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return value;
+}
+
+// Returns whether the last transfer coding of a Transfer-Encoding value is chunked, which
+// decides the framing (RFC 9112 section 6.3).
+bool isChunked(std::string_view transferEncoding) {
+    const auto comma = transferEncoding.rfind(',');
+    const auto last =
+        comma == std::string_view::npos ? transferEncoding : transferEncoding.substr(comma + 1);
+    return equalsIgnoringCase(trimmed(last), "chunked");
+}
+
+}  // namespace
+
+DirectReplyReader::DirectReplyReader(ByteSource& source) : m_source(source) {}
+
+DirectReplyReader::Reply DirectReplyReader::read() {
+    Reply reply;
+    for (;;) {
+        std::optional<std::string> statusLine = readLine();
+        if (!statusLine) {
+            throw Error("Connection Closed Gracefully.");
+        }
+        reply.statusLine = std::move(*statusLine);
+        reply.statusCode = statusCodeOf(reply.statusLine);
+        reply.headers = readHeaders();
+        // 100 Continue is interim: the real reply follows it on the same connection.
+        if (reply.statusCode != 100) {
+            break;
+        }
+    }
+    readBody(reply);
+    reply.closed = m_closed;
+    return reply;
+}
+
+int DirectReplyReader::statusCodeOf(std::string_view statusLine) {
+    const auto blank = statusLine.find(' ');
+    if (blank == std::string_view::npos) {
+        return -1;
+    }
+    std::string_view code = statusLine.substr(blank + 1);
+    code = code.substr(0, code.find(' '));
+    code = code.substr(0, code.find('.'));
+    bool negative = false;
+    if (!code.empty() && (code.front() == '-' || code.front() == '+')) {
+        negative = code.front() == '-';
+        code.remove_prefix(1);
+    }
+    if (code.empty() || code.size() > 9) {
+        return -1;
+    }
+    int value = 0;
+    for (const char c : code) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return -1;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
+std::optional<std::string> DirectReplyReader::headerValue(const Headers& headers,
+                                                          std::string_view name) {
+    for (const auto& [headerName, value] : headers) {
+        if (equalsIgnoringCase(headerName, name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DirectReplyReader::parameterOf(std::string_view headerValue, std::string_view name) {
+    std::string_view rest = headerValue;
+    auto semicolon = rest.find(';');
+    while (semicolon != std::string_view::npos) {
+        rest.remove_prefix(semicolon + 1);
+        semicolon = rest.find(';');
+        const std::string_view parameter = rest.substr(0, semicolon);
+        const auto equals = parameter.find('=');
+        if (equals != std::string_view::npos &&
+            equalsIgnoringCase(trimmed(parameter.substr(0, equals)), name)) {
+            return std::string(
+                unquoted(unquoted(trimmed(parameter.substr(equals + 1)), '\''), '"'));
+        }
+    }
+    return {};
+}
+
+std::string DirectReplyReader::mediaTypeOf(std::string_view contentType) {
+    return lowered(trimmed(contentType.substr(0, contentType.find(';'))));
+}
+
+std::optional<std::string> DirectReplyReader::readLine() {
+    std::size_t scanned = 0;
+    for (;;) {
+        const std::string_view rest = pending();
+        const auto lineFeed = rest.find('\n', scanned);
+        std::string line;
+        if (lineFeed != std::string_view::npos) {
+            line.assign(rest.substr(0, lineFeed));
+            consume(lineFeed + 1);
+        } else {
+            // A line already past the limit fails now instead of being buffered to its end
+            // (one byte more is allowed for the CR of the line break).
+            if (rest.size() > kMaxLineLength + 1) {
+                throw Error("Max line length exceeded.");
+            }
+            scanned = rest.size();
+            if (fill()) {
+                continue;
+            }
+            // The peer closed: a started line is the last one, none at all means no line.
+            if (pending().empty()) {
+                return std::nullopt;
+            }
+            line.assign(pending());
+            consume(pending().size());
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.size() > kMaxLineLength) {
+            throw Error("Max line length exceeded.");
+        }
+        return line;
+    }
+}
+
+DirectReplyReader::Headers DirectReplyReader::readHeaders() {
+    Headers headers;
+    std::size_t count = 0;
+    for (;;) {
+        // A close among the headers ends them; the reply is judged by what arrived.
+        const std::optional<std::string> line = readLine();
+        if (!line || line->empty()) {
+            return headers;
+        }
+        if (++count > kMaxHeaderLines) {
+            throw Error("Too many header lines.");
+        }
+        // Obsolete line folding (RFC 9112 section 5.2) continues the previous value.
+        if ((line->front() == ' ' || line->front() == '\t') && !headers.empty()) {
+            std::string& value = headers.back().second;
+            if (!value.empty()) {
+                value += ' ';
+            }
+            value += trimmed(*line);
+            continue;
+        }
+        const auto colon = line->find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string_view text = *line;
+        headers.emplace_back(std::string(trimmed(text.substr(0, colon))),
+                             std::string(trimmed(text.substr(colon + 1))));
+    }
+}
+
+void DirectReplyReader::readBody(Reply& reply) {
+    const int code = reply.statusCode;
+    // 1xx, 204 and 304 end at their headers (RFC 9112 section 6.3).
+    if (code == 204 || code == 304 || (code >= 100 && code < 200)) {
+        return;
+    }
+    if (const auto encoding = headerValue(reply.headers, "Transfer-Encoding");
+        encoding && isChunked(*encoding)) {
+        readChunked(reply.body);
+        return;
+    }
+    if (const auto length = headerValue(reply.headers, "Content-Length")) {
+        if (const auto parsed = parseDecimal(*length)) {
+            readExactly(*parsed, reply.body);
+            return;
+        }
+    }
+    if (const auto contentType = headerValue(reply.headers, "Content-Type")) {
+        const std::string boundary = parameterOf(*contentType, "boundary");
+        if (mediaTypeOf(*contentType).starts_with("multipart/") && !boundary.empty()) {
+            readMultipart(boundary, reply.body);
+            return;
+        }
+    }
+    readUntilClose(reply.body);
+}
+
+void DirectReplyReader::readChunked(std::string& body) {
+    for (;;) {
+        const std::optional<std::string> sizeLine = readLine();
+        if (!sizeLine) {
+            return;
+        }
+        // Chunk extensions after ";" carry nothing this client uses. A size that cannot be
+        // read ends the body like a close would: what arrived is kept.
+        const std::string_view sizeText = *sizeLine;
+        const auto size = parseHex(trimmed(sizeText.substr(0, sizeText.find(';'))));
+        if (!size) {
+            return;
+        }
+        if (*size == 0) {
+            readHeaders();  // trailer fields, not used
+            return;
+        }
+        readExactly(*size, body);
+        if (!readLine()) {  // the line break after the chunk data
+            return;
+        }
+    }
+}
+
+void DirectReplyReader::readExactly(std::size_t length, std::string& body) {
+    while (length > 0) {
+        if (pending().empty() && !fill()) {
+            return;
+        }
+        const std::size_t take = std::min(length, pending().size());
+        body.append(pending().substr(0, take));
+        consume(take);
+        length -= take;
+    }
+}
+
+void DirectReplyReader::readMultipart(std::string_view boundary, std::string& body) {
+    // The body ends with the close delimiter "--boundary--" at the start of a line
+    // (RFC 2046 section 5.1.1); what follows it, its line break included, is epilogue and
+    // stays unread, so a server that keeps the connection open is not waited for.
+    const std::string delimiter = "--" + std::string(boundary) + "--";
+    std::size_t searchFrom = 0;
+    for (;;) {
+        body.append(pending());
+        consume(pending().size());
+        for (auto at = body.find(delimiter, searchFrom); at != std::string::npos;
+             at = body.find(delimiter, at + 1)) {
+            if (at != 0 && body[at - 1] != '\n') {
+                continue;
+            }
+            const std::size_t end = at + delimiter.size();
+            m_buffer.assign(body, end);
+            m_position = 0;
+            body.resize(end);
+            return;
+        }
+        searchFrom = body.size() > delimiter.size() ? body.size() - delimiter.size() : 0;
+        if (!fill()) {
+            return;
+        }
+    }
+}
+
+void DirectReplyReader::readUntilClose(std::string& body) {
+    do {
+        body.append(pending());
+        consume(pending().size());
+    } while (fill());
+}
+
+bool DirectReplyReader::fill() {
+    if (m_closed) {
+        return false;
+    }
+    m_buffer.erase(0, m_position);
+    m_position = 0;
+    char chunk[kReadSize];
+    const std::size_t n = m_source.read(chunk, sizeof chunk);
+    if (n == 0) {
+        m_closed = true;
+        return false;
+    }
+    m_buffer.append(chunk, n);
+    return true;
+}
+
+std::string_view DirectReplyReader::pending() const {
+    return std::string_view(m_buffer).substr(m_position);
+}
+
+void DirectReplyReader::consume(std::size_t count) {
+    m_position += count;
+}
+
+}  // namespace quelvar
