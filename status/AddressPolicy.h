@@ -1,0 +1,45 @@
+#pragma once
+
+#include <sys/socket.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelvar::status {
+
+// Decides whether the service may connect to an address. By default only public unicast
+// addresses pass; the permissive policy lets every address through, and single addresses can
+// be allowed beside the public ones.
+class AddressPolicy {
+public:
+    enum class Mode { PublicOnly, AllowAll };
+
+    explicit AddressPolicy(Mode mode = Mode::PublicOnly) : m_mode(mode) {}
+
+    // Returns a policy that lets every address through.
+    static AddressPolicy allowAll() { return AddressPolicy(Mode::AllowAll); }
+
+    // Lets this numeric address (IPv4 or IPv6 text) through although it is not public; throws
+    // ServiceError when the text is not a numeric address.
+    AddressPolicy& allow(std::string_view numericAddress);
+
+    Mode mode() const { return m_mode; }
+
+    // Returns whether a connection to the address may be made.
+    bool permits(const sockaddr* address, socklen_t length) const;
+    // Returns whether the numeric address text may be connected to; false for text that is not
+    // a numeric address.
+    bool permits(std::string_view numericAddress) const;
+
+    // Returns whether the address is public unicast: not loopback, private, shared (CGNAT),
+    // link-local, unspecified, multicast, broadcast, reserved, documentation, benchmarking,
+    // IPv6 unique-local, or an IPv4-mapped, -compatible, NAT64 or 6to4 form of one of them.
+    static bool isPublic(const sockaddr* address, socklen_t length);
+
+private:
+    Mode m_mode;
+    std::vector<std::string> m_allowed;  // 16-byte IPv6 forms, IPv4 as mapped
+};
+
+}  // namespace quelvar::status

@@ -1,0 +1,440 @@
+#include "CheckEngine.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "FailureCode.h"
+#include "ServiceError.h"
+
+namespace quelvar::status {
+
+namespace {
+
+constexpr const char* kUserAgent = "quelvar-status/1.0";
+// Bounds what one reply may make the service hold.
+constexpr std::size_t kMaxStatusMessageBytes = 256;
+constexpr std::size_t kMaxUrlBytes = 8192;
+
+using Clock = std::chrono::steady_clock;
+
+long toMs(curl_off_t microseconds) {
+    return static_cast<long>(std::max<curl_off_t>(0, microseconds) / 1000);
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Returns the URL normalised by libcurl's parser when it is an absolute http or https URL with
+// a host, and the empty text otherwise.
+std::string normaliseUrl(const std::string& url) {
+    if (url.empty() || url.size() > kMaxUrlBytes) {
+        return {};
+    }
+    CURLU* handle = curl_url();
+    std::string normalised;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* full = nullptr;
+    if (curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_URL, &full, 0) == CURLUE_OK) {
+        const std::string_view s(scheme);
+        if ((s == "http" || s == "https") && host[0] != '\0') {
+            normalised = full;
+        }
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(full);
+    curl_url_cleanup(handle);
+    return normalised;
+}
+
+std::once_flag g_curlInit;
+
+}  // namespace
+
+// The state of one check and of its current hop.
+struct CheckEngine::Check {
+    CheckEngine* engine = nullptr;
+    CheckResult result;
+    Completion done;
+    Clock::time_point started;
+    Clock::time_point deadline;
+    int redirects = 0;
+
+    CURL* easy = nullptr;
+    std::string hopUrl;
+    int statusCode = 0;
+    std::string statusMessage;
+    bool headersComplete = false;
+    bool tlsInspected = false;
+    std::optional<long> certificateDays;
+    std::size_t bodyBytes = 0;
+    bool bodyAbandoned = false;
+    bool blocked = false;
+};
+
+CheckEngine::CheckEngine(EngineSettings settings) : m_settings(std::move(settings)) {
+    std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (!m_settings.caFile.empty()) {
+        FILE* file = std::fopen(m_settings.caFile.c_str(), "rb");
+        if (file == nullptr) {
+            throw ServiceError("cannot read the CA file " + m_settings.caFile);
+        }
+        while (X509* anchor = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+            m_extraAnchors.push_back(anchor);
+        }
+        std::fclose(file);
+        ERR_clear_error();
+        if (m_extraAnchors.empty()) {
+            throw ServiceError("the CA file " + m_settings.caFile + " holds no certificate");
+        }
+    }
+    m_multi = curl_multi_init();
+    // Idle connections kept for reuse by later hops and checks.
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 256L);
+    m_thread = std::thread([this] { run(); });
+}
+
+CheckEngine::~CheckEngine() {
+    stop();
+    curl_multi_cleanup(m_multi);
+    for (void* anchor : m_extraAnchors) {
+        X509_free(static_cast<X509*>(anchor));
+    }
+}
+
+void CheckEngine::submit(std::string url, Completion done) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_stopping) {
+            ++m_inFlight;
+            m_incoming.push_back({std::move(url), std::move(done)});
+            curl_multi_wakeup(m_multi);
+            return;
+        }
+    }
+    CheckResult result;
+    result.requestUrl = std::move(url);
+    result.code = "ECANCELED";
+    done(std::move(result));
+}
+
+void CheckEngine::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    curl_multi_wakeup(m_multi);
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CheckEngine::run() {
+    for (;;) {
+        std::deque<Submission> incoming;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping) {
+                break;
+            }
+            incoming.swap(m_incoming);
+        }
+        for (Submission& submission : incoming) {
+            begin(std::move(submission));
+        }
+        int running = 0;
+        curl_multi_perform(m_multi, &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                finishHop(message->easy_handle, message->data.result);
+            }
+        }
+        // Waits for socket activity, libcurl's own next time-out, or a wake-up from submit().
+        curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+    }
+    cancelAll();
+}
+
+void CheckEngine::begin(Submission submission) {
+    auto owned = std::make_unique<Check>();
+    Check& check = *owned;
+    check.engine = this;
+    check.result.requestUrl = std::move(submission.url);
+    check.done = std::move(submission.done);
+    check.started = Clock::now();
+    check.deadline = check.started + m_settings.checkTimeout;
+    m_checks.emplace(&check, std::move(owned));
+    const std::string url = normaliseUrl(check.result.requestUrl);
+    if (url.empty()) {
+        complete(check, "ERR_INVALID_URL");
+        return;
+    }
+    if (!startHop(check, url)) {
+        complete(check, "ENOMEM");
+    }
+}
+
+bool CheckEngine::startHop(Check& check, const std::string& url) {
+    CURL* easy = curl_easy_init();
+    if (easy == nullptr) {
+        return false;
+    }
+    check.easy = easy;
+    check.hopUrl = url;
+    check.statusCode = 0;
+    check.statusMessage.clear();
+    check.headersComplete = false;
+    check.tlsInspected = false;
+    check.certificateDays.reset();
+    check.bodyBytes = 0;
+    check.bodyAbandoned = false;
+    check.blocked = false;
+
+    const auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(check.deadline - Clock::now());
+    const long total = std::max<long>(1, static_cast<long>(remaining.count()));
+    const long connect =
+        std::min<long>(total, static_cast<long>(m_settings.connectTimeout.count()));
+
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &check);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    // Redirects are followed here, hop by hop, so that every hop is recorded and every hop's
+    // connection passes the address policy.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // A proxy from the environment would make the policy judge the proxy, not the target.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, total);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CheckEngine::onOpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &check);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CheckEngine::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &check);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CheckEngine::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &check);
+    if (!m_extraAnchors.empty()) {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CheckEngine::onSslContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+    }
+    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+        curl_easy_cleanup(easy);
+        check.easy = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void CheckEngine::finishHop(CURL* easy, CURLcode result) {
+    Check* checkPointer = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&checkPointer));
+    Check& check = *checkPointer;
+
+    // A hop whose status line and headers arrived has been answered, even when its body was
+    // abandoned, cut short or too slow.
+    if (result != CURLE_OK && !check.headersComplete) {
+        TransferFailure failure;
+        failure.curlCode = result;
+        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &failure.tlsVerifyResult);
+        long osErrno = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        failure.osErrno = static_cast<int>(osErrno);
+        failure.blockedByPolicy = check.blocked;
+        complete(check, failureCode(failure));
+        return;
+    }
+
+    ChainEntry entry;
+    entry.url = check.hopUrl;
+    long responseCode = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &responseCode);
+    entry.statusCode = static_cast<int>(responseCode);
+    entry.statusMessage = check.statusMessage.empty()
+                              ? std::string(ChainEntry::standardReasonPhrase(entry.statusCode))
+                              : check.statusMessage;
+    char* redirect = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK &&
+        redirect != nullptr) {
+        entry.redirectUrl = std::string(redirect).substr(0, kMaxUrlBytes);
+    }
+    curl_off_t dns = 0, connect = 0, tls = 0, firstByte = 0, total = 0;
+    curl_easy_getinfo(easy, CURLINFO_NAMELOOKUP_TIME_T, &dns);
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &tls);
+    curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+    curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total);
+    entry.timings.dnsMs = toMs(dns);
+    entry.timings.connectMs = connect > 0 ? toMs(connect - dns) : 0;
+    entry.timings.tlsMs = tls > 0 ? toMs(tls - connect) : 0;
+    entry.timings.firstByteMs = toMs(firstByte - std::max({dns, connect, tls}));
+    entry.timings.totalMs = toMs(total);
+    entry.certificateExpiresInDays = check.certificateDays;
+    check.result.chain.push_back(std::move(entry));
+    const ChainEntry& last = check.result.chain.back();
+
+    curl_multi_remove_handle(m_multi, easy);
+    curl_easy_cleanup(easy);
+    check.easy = nullptr;
+
+    if (!isRedirect(last.statusCode) || !last.redirectUrl) {
+        complete(check, std::nullopt);
+        return;
+    }
+    if (check.redirects >= m_settings.maxRedirects) {
+        // The name Node.js's redirect follower gives to this failure.
+        complete(check, "ERR_FR_TOO_MANY_REDIRECTS");
+        return;
+    }
+    const std::string next = normaliseUrl(*last.redirectUrl);
+    if (next.empty()) {
+        complete(check, "ERR_INVALID_URL");
+        return;
+    }
+    if (Clock::now() >= check.deadline) {
+        complete(check, "ETIMEDOUT");
+        return;
+    }
+    ++check.redirects;
+    if (!startHop(check, next)) {
+        complete(check, "ENOMEM");
+    }
+}
+
+void CheckEngine::complete(Check& check, std::optional<std::string> code) {
+    if (check.easy != nullptr) {
+        curl_multi_remove_handle(m_multi, check.easy);
+        curl_easy_cleanup(check.easy);
+        check.easy = nullptr;
+    }
+    check.result.code = std::move(code);
+    check.result.duration =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - check.started);
+    Completion done = std::move(check.done);
+    CheckResult result = std::move(check.result);
+    m_checks.erase(&check);
+    --m_inFlight;
+    done(std::move(result));
+}
+
+void CheckEngine::cancelAll() {
+    std::deque<Submission> incoming;
+    {
+        std::lock_guard lock(m_mutex);
+        incoming.swap(m_incoming);
+    }
+    for (Submission& submission : incoming) {
+        CheckResult result;
+        result.requestUrl = std::move(submission.url);
+        result.code = "ECANCELED";
+        --m_inFlight;
+        submission.done(std::move(result));
+    }
+    while (!m_checks.empty()) {
+        complete(*m_checks.begin()->first, "ECANCELED");
+    }
+}
+
+std::size_t CheckEngine::onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& check = *static_cast<Check*>(user);
+    const std::size_t length = size * count;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/")) {
+        // A status line, of an interim (1xx) or of the final reply: "HTTP/1.1 200 OK".
+        check.headersComplete = false;
+        check.statusMessage.clear();
+        check.statusCode = 0;
+        const auto firstSpace = line.find(' ');
+        if (firstSpace != std::string_view::npos) {
+            std::string_view rest = line.substr(firstSpace + 1);
+            const auto secondSpace = rest.find(' ');
+            const std::string_view digits = rest.substr(0, secondSpace);
+            for (const char c : digits) {
+                check.statusCode = check.statusCode * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
+            }
+            if (secondSpace != std::string_view::npos) {
+                std::string_view reason = rest.substr(secondSpace + 1);
+                while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\t')) {
+                    reason.remove_suffix(1);
+                }
+                check.statusMessage = std::string(reason.substr(0, kMaxStatusMessageBytes));
+            }
+        }
+        if (!check.tlsInspected) {
+            check.tlsInspected = true;
+            // The TLS session is inspected while the transfer runs, so that a reused
+            // connection's certificate is seen as well as a new one's.
+            const curl_tlssessioninfo* session = nullptr;
+            if (curl_easy_getinfo(check.easy, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
+                session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL &&
+                session->internals != nullptr) {
+                const X509* peer =
+                    SSL_get0_peer_certificate(static_cast<const SSL*>(session->internals));
+                int days = 0;
+                int seconds = 0;
+                if (peer != nullptr &&
+                    ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(peer)) == 1) {
+                    check.certificateDays = days;
+                }
+            }
+        }
+    } else if (line.empty() && check.statusCode >= 200) {
+        check.headersComplete = true;
+    }
+    return length;
+}
+
+std::size_t CheckEngine::onBody(char*, std::size_t size, std::size_t count, void* user) {
+    auto& check = *static_cast<Check*>(user);
+    const std::size_t length = size * count;
+    check.bodyBytes += length;
+    if (check.bodyBytes > check.engine->m_settings.maxBodyBytes) {
+        // The status is known; a long or endless body is not worth the wait.
+        check.bodyAbandoned = true;
+        return 0;
+    }
+    return length;
+}
+
+curl_socket_t CheckEngine::onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address) {
+    auto& check = *static_cast<Check*>(user);
+    if (purpose != CURLSOCKTYPE_IPCXN ||
+        !check.engine->m_settings.policy.permits(&address->addr, address->addrlen)) {
+        check.blocked = true;
+        return CURL_SOCKET_BAD;
+    }
+    const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+CURLcode CheckEngine::onSslContext(CURL*, void* sslContext, void* user) {
+    auto& engine = *static_cast<CheckEngine*>(user);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    for (void* anchor : engine.m_extraAnchors) {
+        X509_STORE_add_cert(store, static_cast<X509*>(anchor));
+    }
+    ERR_clear_error();
+    return CURLE_OK;
+}
+
+}  // namespace quelvar::status

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "AddressPolicy.h"
+#include "CheckResult.h"
+
+namespace quelvar::status {
+
+// What the engine fetches with and how long it may take.
+struct EngineSettings {
+    AddressPolicy policy;
+    std::chrono::milliseconds connectTimeout{10000};
+    std::chrono::milliseconds checkTimeout{20000};
+    // A PEM file of extra trust anchors, used beside the system store; empty for none.
+    std::string caFile;
+    // Redirects followed; the reply after the last of them ends the check either way.
+    int maxRedirects = 10;
+    // Body bytes read from each reply before the rest is abandoned.
+    std::size_t maxBodyBytes = 64 * 1024;
+};
+
+// Fetches URLs for checks on one loop thread through the libcurl multi interface, following
+// redirects itself, one easy handle per hop, connections shared between hops and checks.
+// Every connection goes through the address policy at the moment it is opened.
+class CheckEngine {
+public:
+    using Completion = std::function<void(CheckResult)>;
+
+    // Starts the loop thread; throws ServiceError when the CA file has no usable certificate.
+    explicit CheckEngine(EngineSettings settings);
+    // Stops the loop, completing unfinished checks with "ECANCELED".
+    ~CheckEngine();
+    CheckEngine(const CheckEngine&) = delete;
+    CheckEngine& operator=(const CheckEngine&) = delete;
+
+    // Queues a check of the URL; calls done once, on the loop thread, with its result. Safe to
+    // call from any thread.
+    void submit(std::string url, Completion done);
+    // Stops the loop thread, completing unfinished checks with "ECANCELED"; idempotent.
+    void stop();
+    // Returns the number of checks submitted and not yet completed.
+    std::size_t inFlight() const { return m_inFlight.load(); }
+
+    const EngineSettings& settings() const { return m_settings; }
+
+private:
+    struct Check;
+    struct Submission {
+        std::string url;
+        Completion done;
+    };
+
+    void run();
+    void begin(Submission submission);
+    bool startHop(Check& check, const std::string& url);
+    void finishHop(CURL* easy, CURLcode result);
+    void complete(Check& check, std::optional<std::string> code);
+    void cancelAll();
+
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user);
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
+    static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
+    static CURLcode onSslContext(CURL* easy, void* sslContext, void* user);
+
+    EngineSettings m_settings;
+    std::vector<void*> m_extraAnchors;  // X509*
+    CURLM* m_multi = nullptr;
+
+    std::mutex m_mutex;
+    std::deque<Submission> m_incoming;
+    bool m_stopping = false;
+    std::atomic<std::size_t> m_inFlight{0};
+
+    std::unordered_map<Check*, std::unique_ptr<Check>> m_checks;
+    std::thread m_thread;
+};
+
+}  // namespace quelvar::status

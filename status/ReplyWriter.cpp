@@ -1,0 +1,140 @@
+#include "ReplyWriter.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace quelvar::status {
+
+namespace {
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+void writeText(JsonWriter& writer, std::string_view text) {
+    const std::string valid = ReplyWriter::validUtf8(text);
+    writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
+}
+
+void writeKey(JsonWriter& writer, std::string_view key) {
+    writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+}
+
+}  // namespace
+
+std::string ReplyWriter::checkReply(const CheckResult& result) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    writeKey(writer, "response");
+    writer.StartObject();
+    writeKey(writer, "requestUrl");
+    writeText(writer, result.requestUrl);
+    writeKey(writer, "chain");
+    writer.StartArray();
+    for (const ChainEntry& entry : result.chain) {
+        writer.StartObject();
+        writeKey(writer, "url");
+        writeText(writer, entry.url);
+        writeKey(writer, "statusCode");
+        writer.Int(entry.statusCode);
+        writeKey(writer, "statusMessage");
+        writeText(writer, entry.statusMessage);
+        if (entry.redirectUrl) {
+            writeKey(writer, "redirectUrl");
+            writeText(writer, *entry.redirectUrl);
+        }
+        writeKey(writer, "timings");
+        writer.StartObject();
+        writeKey(writer, "dns");
+        writer.Int64(entry.timings.dnsMs);
+        writeKey(writer, "connect");
+        writer.Int64(entry.timings.connectMs);
+        writeKey(writer, "tls");
+        writer.Int64(entry.timings.tlsMs);
+        writeKey(writer, "firstByte");
+        writer.Int64(entry.timings.firstByteMs);
+        writeKey(writer, "total");
+        writer.Int64(entry.timings.totalMs);
+        writer.EndObject();
+        if (entry.certificateExpiresInDays) {
+            writeKey(writer, "certificateExpiresInDays");
+            writer.Int64(*entry.certificateExpiresInDays);
+        }
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writeKey(writer, "status");
+    writer.Int(result.status());
+    writeKey(writer, "code");
+    if (result.code) {
+        writeText(writer, *result.code);
+    } else {
+        writer.Null();
+    }
+    writeKey(writer, "durationMs");
+    writer.Int64(result.duration.count());
+    writer.EndObject();
+    writer.EndObject();
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+std::string ReplyWriter::errorReply(int httpStatus, std::string_view message) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    writeKey(writer, "error");
+    writer.StartObject();
+    writeKey(writer, "status");
+    writer.Int(httpStatus);
+    writeKey(writer, "message");
+    writeText(writer, message);
+    writer.EndObject();
+    writer.EndObject();
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+std::string ReplyWriter::validUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[position]);
+        std::size_t length = 0;
+        unsigned codepoint = 0;
+        unsigned minimum = 0;
+        if (lead < 0x80) {
+            length = 1;
+            codepoint = lead;
+        } else if (lead >= 0xc2 && lead <= 0xdf) {
+            length = 2;
+            codepoint = lead & 0x1fu;
+            minimum = 0x80;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            length = 3;
+            codepoint = lead & 0x0fu;
+            minimum = 0x800;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            length = 4;
+            codepoint = lead & 0x07u;
+            minimum = 0x10000;
+        }
+        bool valid = length != 0 && position + length <= text.size();
+        for (std::size_t i = 1; valid && i < length; ++i) {
+            const auto next = static_cast<unsigned char>(text[position + i]);
+            valid = (next & 0xc0u) == 0x80u;
+            codepoint = (codepoint << 6) | (next & 0x3fu);
+        }
+        // RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF.
+        valid = valid && codepoint >= minimum && codepoint <= 0x10ffff &&
+                (codepoint < 0xd800 || codepoint > 0xdfff);
+        if (valid) {
+            out.append(text.substr(position, length));
+            position += length;
+        } else {
+            out.append("\xEF\xBF\xBD");
+            ++position;
+        }
+    }
+    return out;
+}
+
+}  // namespace quelvar::status

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "CheckResult.h"
+
+namespace quelvar::status {
+
+// Writes the service's JSON replies.
+class ReplyWriter {
+public:
+    // Returns {"response": {...}} for a finished check.
+    static std::string checkReply(const CheckResult& result);
+    // Returns {"error": {"status": N, "message": "..."}}.
+    static std::string errorReply(int httpStatus, std::string_view message);
+    // Returns the text with every byte sequence that is not UTF-8 replaced by U+FFFD, so that
+    // what a target server sent cannot break the reply's JSON.
+    static std::string validUtf8(std::string_view text);
+};
+
+}  // namespace quelvar::status

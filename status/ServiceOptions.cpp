@@ -1,0 +1,158 @@
+#include "ServiceOptions.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <limits>
+
+#include "ServiceError.h"
+
+namespace quelvar::status {
+
+namespace {
+
+unsigned long long parseNumber(const std::string& option, const std::string& text,
+                               unsigned long long minimum, unsigned long long maximum) {
+    unsigned long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < minimum ||
+        value > maximum) {
+        throw ServiceError(option + " needs a number from " + std::to_string(minimum) + " to " +
+                           std::to_string(maximum) + ", not \"" + text + "\"");
+    }
+    return value;
+}
+
+}  // namespace
+
+ListenAddress ListenAddress::parse(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size()) {
+        throw ServiceError("not ADDR:PORT: \"" + text + "\"");
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    unsigned char buffer[16];
+    if (inet_pton(AF_INET, host.c_str(), buffer) != 1 &&
+        inet_pton(AF_INET6, host.c_str(), buffer) != 1) {
+        throw ServiceError("not a numeric address: \"" + host + "\"");
+    }
+    ListenAddress result;
+    result.address = host;
+    result.port =
+        static_cast<std::uint16_t>(parseNumber("the port", text.substr(colon + 1), 0, 65535));
+    return result;
+}
+
+std::string ListenAddress::toString() const {
+    const bool v6 = address.find(':') != std::string::npos;
+    return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
+ServiceOptions ServiceOptions::parse(const std::vector<std::string>& arguments) {
+    ServiceOptions options;
+    bool listenGiven = false;
+    bool healthGiven = false;
+    constexpr auto kMax = std::numeric_limits<unsigned>::max();
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= arguments.size()) {
+                throw ServiceError(option + " needs a value");
+            }
+            return arguments[++i];
+        };
+        auto number = [&](unsigned long long minimum, unsigned long long maximum) {
+            return parseNumber(option, value(), minimum, maximum);
+        };
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+        } else if (option == "--listen") {
+            options.listen = ListenAddress::parse(value());
+            listenGiven = true;
+        } else if (option == "--health-listen") {
+            options.healthListen = ListenAddress::parse(value());
+            healthGiven = true;
+        } else if (option == "--tls-cert") {
+            options.tlsCertFile = value();
+        } else if (option == "--tls-key") {
+            options.tlsKeyFile = value();
+        } else if (option == "--ca-file") {
+            options.caFile = value();
+        } else if (option == "--allow-private") {
+            options.allowPrivate = true;
+        } else if (option == "--max-checks") {
+            options.maxChecks = static_cast<unsigned>(number(1, 1000000));
+        } else if (option == "--rate-per-minute") {
+            options.ratePerMinute = static_cast<unsigned>(number(0, kMax));
+        } else if (option == "--connect-timeout-ms") {
+            options.connectTimeout = std::chrono::milliseconds(number(1, 600000));
+        } else if (option == "--check-timeout-ms") {
+            options.checkTimeout = std::chrono::milliseconds(number(1, 600000));
+        } else if (option == "--max-connections") {
+            options.maxConnections = static_cast<unsigned>(number(1, 1000000));
+        } else if (option == "--max-connections-per-client") {
+            options.maxConnectionsPerClient = static_cast<unsigned>(number(0, 1000000));
+        } else if (option == "--idle-timeout-s") {
+            options.idleTimeoutSeconds = static_cast<unsigned>(number(1, 3600));
+        } else if (option == "--grace-ms") {
+            options.graceTime = std::chrono::milliseconds(number(0, 600000));
+        } else if (option == "--state-dir") {
+            options.stateDirectory = value();
+        } else if (option == "--demo") {
+            options.demo = true;
+        } else {
+            throw ServiceError("unknown option " + option + " (see --help)");
+        }
+    }
+    if (options.tlsCertFile.empty() != options.tlsKeyFile.empty()) {
+        throw ServiceError("--tls-cert and --tls-key go together");
+    }
+    if (options.demo) {
+        options.allowPrivate = true;
+        if (!listenGiven) {
+            options.listen = {"127.0.0.1", 8443};
+        }
+        if (!healthGiven) {
+            options.healthListen = ListenAddress{"127.0.0.1", 8080};
+        }
+    }
+    return options;
+}
+
+std::string ServiceOptions::usage() {
+    return R"(Usage: quelvar-status [OPTION]...
+Answers POST /v1/status {"requestUrl": "<url>"} by fetching the URL, following up to 10
+redirects, and replying with the chain of statuses or the failure's code.
+
+  --listen ADDR:PORT          address to serve on (default 127.0.0.1:8080; [::]:PORT for IPv6)
+  --tls-cert FILE             PEM certificate (chain) to serve HTTPS with; needs --tls-key
+  --tls-key FILE              PEM private key of --tls-cert
+  --health-listen ADDR:PORT   extra plain-HTTP listener answering only GET /healthcheck
+  --ca-file FILE              extra trust anchors (PEM) beside the system store
+  --allow-private             also fetch loopback, private, link-local and other non-public
+                              addresses (for demos and tests only; logged loudly)
+  --max-checks N              concurrent checks before 503 (default 512)
+  --rate-per-minute N         checks per client address and minute before 429 (default 60;
+                              0 turns the limit off)
+  --connect-timeout-ms N      connect time-out of each hop (default 10000)
+  --check-timeout-ms N        time-out of a whole check, all hops (default 20000)
+  --max-connections N         open client connections in total (default 1024)
+  --max-connections-per-client N
+                              open connections per client address (default 32; 0: no limit)
+  --idle-timeout-s N          closes a client connection idle this long (default 15)
+  --grace-ms N                on SIGTERM/SIGINT, time given to running checks (default 25000)
+  --demo                      HTTPS on 127.0.0.1:8443 with a self-signed certificate made on
+                              first start, --allow-private, and /healthcheck on
+                              127.0.0.1:8080
+  --state-dir DIR             where --demo keeps its certificate (default
+                              $XDG_STATE_HOME/quelvar-status or ~/.local/state/quelvar-status)
+  -h, --help                  shows this text
+
+Also: GET /healthcheck (200) and GET /metrics (Prometheus text format).
+)";
+}
+
+}  // namespace quelvar::status

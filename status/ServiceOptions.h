@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelvar::status {
+
+// An address and port to listen on, as "ADDR:PORT" or "[ADDR6]:PORT" on the command line.
+struct ListenAddress {
+    std::string address;
+    std::uint16_t port = 0;
+
+    // Parses "ADDR:PORT"; throws ServiceError when it is not a numeric address and a port.
+    static ListenAddress parse(const std::string& text);
+    // Returns "ADDR:PORT", brackets around IPv6.
+    std::string toString() const;
+};
+
+// The service's command line.
+struct ServiceOptions {
+    ListenAddress listen{"127.0.0.1", 8080};
+    // A plain-HTTP listener answering only /healthcheck.
+    std::optional<ListenAddress> healthListen;
+    std::string tlsCertFile;
+    std::string tlsKeyFile;
+    std::string caFile;
+    bool allowPrivate = false;
+    unsigned maxChecks = 512;
+    unsigned ratePerMinute = 60;
+    std::chrono::milliseconds connectTimeout{10000};
+    std::chrono::milliseconds checkTimeout{20000};
+    unsigned maxConnections = 1024;
+    unsigned maxConnectionsPerClient = 32;
+    unsigned idleTimeoutSeconds = 15;
+    std::chrono::milliseconds graceTime{25000};
+    bool demo = false;
+    std::string stateDirectory;  // empty: DemoCertificate::defaultDirectory()
+    bool help = false;
+
+    // Parses the arguments after the program name; throws ServiceError naming the first bad
+    // option. --demo fills in what its mode needs unless given explicitly.
+    static ServiceOptions parse(const std::vector<std::string>& arguments);
+    // Returns the --help text.
+    static std::string usage();
+};
+
+}  // namespace quelvar::status

@@ -1,0 +1,84 @@
+// quelvar-status: the status service that Quelvar's external check asks to fetch a URL.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "ServiceError.h"
+#include "ServiceOptions.h"
+#include "StatusService.h"
+
+using namespace quelvar::status;
+
+namespace {
+
+// Each pending check holds two descriptors (client and target), so the soft limit is raised
+// to the hard one.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const LogSink log = StatusService::stderrLog();
+    ServiceOptions options;
+    try {
+        options = ServiceOptions::parse(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const ServiceError& error) {
+        std::fprintf(stderr, "quelvar-status: %s\n", error.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(ServiceOptions::usage().c_str(), stdout);
+        return 0;
+    }
+
+    // The signals are taken by sigwait below; blocked before any thread starts, so that every
+    // thread inherits the mask and none is interrupted by them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
+
+    try {
+        StatusService service(StatusService::settingsFrom(options, log), log);
+        if (options.allowPrivate) {
+            log("WARNING: --allow-private is on: loopback, private and link-local addresses can "
+                "be fetched; never run this way where untrusted clients reach the service");
+        }
+        const bool tls = options.demo || !options.tlsCertFile.empty();
+        ListenAddress bound = options.listen;
+        bound.port = service.port();
+        log(std::string("listening on ") + (tls ? "https://" : "http://") + bound.toString());
+        if (options.healthListen) {
+            ListenAddress health = *options.healthListen;
+            health.port = *service.healthPort();
+            log("health check on http://" + health.toString() + "/healthcheck");
+        }
+
+        int received = 0;
+        while (sigwait(&stopSignals, &received) != 0) {
+        }
+        log(std::string("received ") + (received == SIGTERM ? "SIGTERM" : "SIGINT") +
+            ", finishing " + std::to_string(service.engine().inFlight()) + " running checks");
+        const bool clean = service.shutdown(options.graceTime);
+        log(clean ? "stopped" : "stopped, grace time over: remaining checks were cancelled");
+    } catch (const ServiceError& error) {
+        log(std::string("quelvar-status: ") + error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include "ServiceError.h"
+#include "ServiceOptions.h"
+
+using quelvar::status::ServiceError;
+using quelvar::status::ServiceOptions;
+
+TEST(ServiceOptionsTest, DefaultsAreTheDocumentedOnes) {
+    const ServiceOptions o = ServiceOptions::parse({});
+    EXPECT_EQ(o.listen.toString(), "127.0.0.1:8080");
+    EXPECT_FALSE(o.healthListen);
+    EXPECT_FALSE(o.allowPrivate);
+    EXPECT_EQ(o.maxChecks, 512u);
+    EXPECT_EQ(o.ratePerMinute, 60u);
+    EXPECT_EQ(o.connectTimeout.count(), 10000);
+    EXPECT_EQ(o.checkTimeout.count(), 20000);
+    EXPECT_EQ(o.idleTimeoutSeconds, 15u);
+    EXPECT_EQ(o.graceTime.count(), 25000);
+    EXPECT_FALSE(o.demo);
+}
+
+TEST(ServiceOptionsTest, ReadsEveryOption) {
+    const ServiceOptions o = ServiceOptions::parse({"--listen",
+                                                    "[::]:443",
+                                                    "--tls-cert",
+                                                    "c.pem",
+                                                    "--tls-key",
+                                                    "k.pem",
+                                                    "--ca-file",
+                                                    "ca.pem",
+                                                    "--allow-private",
+                                                    "--max-checks",
+                                                    "7",
+                                                    "--rate-per-minute",
+                                                    "0",
+                                                    "--connect-timeout-ms",
+                                                    "50",
+                                                    "--check-timeout-ms",
+                                                    "90",
+                                                    "--health-listen",
+                                                    "127.0.0.1:0",
+                                                    "--grace-ms",
+                                                    "0",
+                                                    "--max-connections",
+                                                    "9",
+                                                    "--max-connections-per-client",
+                                                    "3",
+                                                    "--idle-timeout-s",
+                                                    "2"});
+    EXPECT_EQ(o.listen.address, "::");
+    EXPECT_EQ(o.listen.port, 443);
+    EXPECT_EQ(o.listen.toString(), "[::]:443");
+    EXPECT_EQ(o.tlsCertFile, "c.pem");
+    EXPECT_EQ(o.tlsKeyFile, "k.pem");
+    EXPECT_EQ(o.caFile, "ca.pem");
+    EXPECT_TRUE(o.allowPrivate);
+    EXPECT_EQ(o.maxChecks, 7u);
+    EXPECT_EQ(o.ratePerMinute, 0u);
+    EXPECT_EQ(o.connectTimeout.count(), 50);
+    EXPECT_EQ(o.checkTimeout.count(), 90);
+    ASSERT_TRUE(o.healthListen);
+    EXPECT_EQ(o.healthListen->toString(), "127.0.0.1:0");
+    EXPECT_EQ(o.graceTime.count(), 0);
+    EXPECT_EQ(o.maxConnections, 9u);
+    EXPECT_EQ(o.maxConnectionsPerClient, 3u);
+    EXPECT_EQ(o.idleTimeoutSeconds, 2u);
+}
+
+TEST(ServiceOptionsTest, DemoFillsInOnlyWhatIsNotGiven) {
+    const ServiceOptions plain = ServiceOptions::parse({"--demo"});
+    EXPECT_TRUE(plain.allowPrivate);
+    EXPECT_EQ(plain.listen.toString(), "127.0.0.1:8443");
+    ASSERT_TRUE(plain.healthListen);
+    EXPECT_EQ(plain.healthListen->toString(), "127.0.0.1:8080");
+    const ServiceOptions moved = ServiceOptions::parse(
+        {"--listen", "127.0.0.1:0", "--demo", "--health-listen", "127.0.0.1:0"});
+    EXPECT_EQ(moved.listen.toString(), "127.0.0.1:0");
+    EXPECT_EQ(moved.healthListen->toString(), "127.0.0.1:0");
+}
+
+TEST(ServiceOptionsTest, RefusesBadOptionsWithTheirName) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "unknown option --bogus (see --help)"},
+        {{"--listen"}, "--listen needs a value"},
+        {{"--listen", "localhost:80"}, "not a numeric address: \"localhost\""},
+        {{"--listen", "127.0.0.1"}, "not ADDR:PORT: \"127.0.0.1\""},
+        {{"--listen", "127.0.0.1:70000"}, "the port needs a number from 0 to 65535, not \"70000\""},
+        {{"--max-checks", "0"}, "--max-checks needs a number from 1 to 1000000, not \"0\""},
+        {{"--check-timeout-ms", "-5"},
+         "--check-timeout-ms needs a number from 1 to 600000, not \"-5\""},
+        {{"--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        try {
+            ServiceOptions::parse(c.arguments);
+            ADD_FAILURE() << "accepted";
+        } catch (const ServiceError& error) {
+            EXPECT_STREQ(error.what(), c.message);
+        }
+    }
+}

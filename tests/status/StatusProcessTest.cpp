@@ -1,0 +1,243 @@
+// The quelvar-status executable: command line, start-up lines, demo mode and SIGTERM.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <future>
+#include <regex>
+
+#include "ScriptedServer.h"
+#include "StatusTestSupport.h"
+#include "TestFiles.h"
+
+using namespace quelvar::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A running quelvar-status with its stderr read line by line.
+class StatusProcess {
+public:
+    explicit StatusProcess(std::vector<std::string> arguments,
+                           std::vector<std::string> environment = {}) {
+        int err[2];
+        int out[2];
+        if (pipe(err) != 0 || pipe(out) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(err[0]);
+            close(out[0]);
+            for (std::string& e : environment) {
+                putenv(e.data());
+            }
+            std::vector<char*> argv{const_cast<char*>(QUELVAR_STATUS_BINARY)};
+            for (std::string& a : arguments) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(err[1]);
+        close(out[1]);
+        m_stderr = err[0];
+        m_stdout = out[0];
+    }
+    ~StatusProcess() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(m_stderr);
+        close(m_stdout);
+    }
+
+    // Reads stderr until a line matches; returns the match or an empty result after the wait.
+    std::smatch waitForLine(const std::regex& pattern, std::chrono::milliseconds wait = 5s) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        for (;;) {
+            std::size_t end;
+            while ((end = m_buffer.find('\n')) != std::string::npos) {
+                m_lines.push_back(m_buffer.substr(0, end));
+                m_buffer.erase(0, end + 1);
+                std::smatch match;
+                if (std::regex_search(m_lines.back(), match, pattern)) {
+                    return match;
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{m_stderr, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+                return {};
+            }
+            char chunk[4096];
+            const ssize_t n = read(m_stderr, chunk, sizeof chunk);
+            if (n <= 0) {
+                return {};
+            }
+            m_buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    std::uint16_t waitForPort(const char* scheme) {
+        const std::smatch match = waitForLine(
+            std::regex(std::string("listening on ") + scheme + "://127\\.0\\.0\\.1:(\\d+)"));
+        return match.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(match[1]));
+    }
+
+    void signal(int number) { kill(m_pid, number); }
+
+    // Waits for the exit and returns its status, or -1 when it does not come in time.
+    int waitForExit(std::chrono::milliseconds wait = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+
+    std::string readStdout() {
+        std::string text;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(m_stdout, chunk, sizeof chunk)) > 0) {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+    const std::vector<std::string>& lines() const { return m_lines; }
+
+private:
+    pid_t m_pid = -1;
+    int m_stderr = -1;
+    int m_stdout = -1;
+    std::string m_buffer;
+    std::vector<std::string> m_lines;
+};
+
+HttpReply postCheck(const std::string& base, const std::string& url, const std::string& ca = {}) {
+    return httpRequest("POST", base + "/v1/status", statusBody(url),
+                       {"Content-Type: application/json"}, ca);
+}
+
+}  // namespace
+
+TEST(StatusProcessTest, HelpListsEveryOption) {
+    StatusProcess process({"--help"});
+    EXPECT_EQ(process.waitForExit(), 0);
+    const std::string help = process.readStdout();
+    for (const char* option :
+         {"--listen ADDR:PORT", "--tls-cert FILE", "--tls-key FILE", "--ca-file FILE",
+          "--allow-private", "--max-checks N", "--rate-per-minute N", "--connect-timeout-ms N",
+          "--check-timeout-ms N", "--demo", "--health-listen", "--grace-ms N"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(StatusProcessTest, BadOptionExitsWith2AndSaysWhy) {
+    StatusProcess process({"--max-checks", "none"});
+    EXPECT_FALSE(process
+                     .waitForLine(std::regex("^quelvar-status: --max-checks needs a number from 1 "
+                                             "to 1000000, not \"none\"$"))
+                     .empty());
+    EXPECT_EQ(process.waitForExit(), 2);
+}
+
+TEST(StatusProcessTest, PortInUseExitsWith1) {
+    ScriptedServer occupant;
+    StatusProcess process({"--listen", occupant.authority()});
+    EXPECT_FALSE(process.waitForLine(std::regex("cannot listen on 127\\.0\\.0\\.1:")).empty());
+    EXPECT_EQ(process.waitForExit(), 1);
+}
+
+TEST(StatusProcessTest, SigtermFinishesTheRunningCheckAndExitsZero) {
+    ScriptedServer slow;
+    slow.setFallback([] {
+        Exchange exchange;
+        exchange.reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        exchange.delay = 500ms;
+        return exchange;
+    }());
+    StatusProcess process({"--listen", "127.0.0.1:0", "--allow-private", "--rate-per-minute", "0",
+                           "--check-timeout-ms", "3000"});
+    const std::uint16_t port = process.waitForPort("http");
+    ASSERT_NE(port, 0);
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    auto pending = std::async(std::launch::async, [&] { return postCheck(base, slow.url("/x")); });
+    ASSERT_TRUE(slow.waitForRequests(1, 3s));
+    process.signal(SIGTERM);
+    const HttpReply reply = pending.get();
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(chainStatuses(parseJson(reply.body)), std::vector<int>{200});
+    EXPECT_EQ(process.waitForExit(), 0);
+    process.waitForLine(std::regex("^$^"), 1s);  // reads the rest up to the end
+    const auto& lines = process.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.starts_with("WARNING: --allow-private is on");
+    }));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "received SIGTERM, finishing 1 running checks"),
+              lines.end());
+    EXPECT_EQ(lines.back(), "stopped");
+    const std::regex checkLine(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ check client=127\\.0\\.0\\.1 url=" +
+        std::regex_replace(slow.url("/x"), std::regex("[.]"), "\\.") +
+        " code=- chain=200 duration_ms=\\d+$");
+    EXPECT_TRUE(std::any_of(process.lines().begin(), process.lines().end(),
+                            [&](const std::string& l) { return std::regex_match(l, checkLine); }));
+}
+
+TEST(StatusProcessTest, DemoServesHttpsWithAKeptCertificateAndPlainHealth) {
+    TempDir state;
+    ScriptedServer target;
+    target.setFallback(Exchange{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
+    const std::vector<std::string> arguments{"--demo", "--listen", "127.0.0.1:0", "--health-listen",
+                                             "127.0.0.1:0"};
+    std::string firstCert;
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        StatusProcess process(arguments, {"XDG_STATE_HOME=" + state.path()});
+        const std::string certPath = state.path() + "/quelvar-status/demo-cert.pem";
+        EXPECT_FALSE(process
+                         .waitForLine(std::regex(std::string(start == 0 ? "made" : "using") +
+                                                 " the demo certificate " + certPath))
+                         .empty());
+        const std::uint16_t port = process.waitForPort("https");
+        ASSERT_NE(port, 0);
+        const std::smatch health = process.waitForLine(
+            std::regex("health check on http://127\\.0\\.0\\.1:(\\d+)/healthcheck"));
+        ASSERT_FALSE(health.empty());
+        // The demo certificate names 127.0.0.1, so the client can verify it.
+        const HttpReply reply =
+            postCheck("https://127.0.0.1:" + std::to_string(port), target.url(), certPath);
+        EXPECT_EQ(reply.status, 200) << reply.error;
+        EXPECT_EQ(chainStatuses(parseJson(reply.body)), std::vector<int>{200})
+            << "--demo allows loopback targets";
+        EXPECT_EQ(
+            httpRequest("GET", "http://127.0.0.1:" + health[1].str() + "/healthcheck", "").status,
+            200);
+        std::ifstream in(certPath);
+        const std::string cert((std::istreambuf_iterator<char>(in)), {});
+        if (start == 0) {
+            firstCert = cert;
+        } else {
+            EXPECT_EQ(cert, firstCert) << "the second start keeps the certificate";
+        }
+        process.signal(SIGINT);
+        EXPECT_EQ(process.waitForExit(), 0);
+    }
+}

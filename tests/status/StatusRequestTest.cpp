@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "CheckResult.h"
+#include "ReplyWriter.h"
+#include "StatusRequest.h"
+
+using quelvar::status::ChainEntry;
+using quelvar::status::CheckResult;
+using quelvar::status::ReplyWriter;
+using quelvar::status::RequestRejection;
+using quelvar::status::StatusRequest;
+
+TEST(StatusRequestTest, TakesRequestUrlOrNamesWhatIsWrong) {
+    struct Case {
+        const char* name;
+        std::string body;
+        const char* url;      // expected URL, or nullptr when refused
+        const char* message;  // the refusal's message
+    };
+    const Case cases[] = {
+        {"the client's exact body", R"({"requestUrl":"https://example.com/x"})",
+         "https://example.com/x", nullptr},
+        {"blanks and other members",
+         " {\"a\": [1, {\"requestUrl\": 5}], \"requestUrl\" : \"u\", "
+         "\"b\": null}\r\n",
+         "u", nullptr},
+        {"escapes resolved", R"({"requestUrl":"http:\/\/h\u00e9\"/"})", "http://h\xc3\xa9\"/",
+         nullptr},
+        {"last of two wins", R"({"requestUrl":"a","requestUrl":"b"})", "b", nullptr},
+        {"empty URL is a URL", R"({"requestUrl":""})", "", nullptr},
+        {"empty body", "", nullptr, "request body is not valid JSON"},
+        {"blanks only", "  \n", nullptr, "request body is not valid JSON"},
+        {"not JSON", "requestUrl=x", nullptr, "request body is not valid JSON"},
+        {"unterminated", R"({"requestUrl":"x")", nullptr, "request body is not valid JSON"},
+        {"trailing comma", R"({"requestUrl":"x",})", nullptr, "request body is not valid JSON"},
+        {"trailing text", R"({"requestUrl":"x"} {})", nullptr, "request body is not valid JSON"},
+        {"single quotes", R"({'requestUrl':'x'})", nullptr, "request body is not valid JSON"},
+        {"comment", R"({"requestUrl":"x" /* c */})", nullptr, "request body is not valid JSON"},
+        {"broken UTF-8", "{\"requestUrl\":\"\xff\"}", nullptr, "request body is not valid JSON"},
+        {"NUL after the object", std::string("{\"requestUrl\":\"x\"}\0", 19), nullptr,
+         "request body is not valid JSON"},
+        {"top-level array", R"([{"requestUrl":"x"}])", nullptr,
+         "request body is not a JSON object"},
+        {"top-level string", R"("http://x/")", nullptr, "request body is not a JSON object"},
+        {"top-level null", "null", nullptr, "request body is not a JSON object"},
+        {"no requestUrl", R"({"url":"x"})", nullptr, "requestUrl is missing"},
+        {"requestUrl only nested", R"({"a":{"requestUrl":"x"}})", nullptr, "requestUrl is missing"},
+        {"wrong case", R"({"RequestUrl":"x"})", nullptr, "requestUrl is missing"},
+        {"number", R"({"requestUrl":200})", nullptr, "requestUrl is not a string"},
+        {"null", R"({"requestUrl":null})", nullptr, "requestUrl is not a string"},
+        {"object", R"({"requestUrl":{"href":"x"}})", nullptr, "requestUrl is not a string"},
+        {"array", R"({"requestUrl":["x"]})", nullptr, "requestUrl is not a string"},
+        {"deep nesting",
+         "{\"a\":" + std::string(10000, '[') + std::string(10000, ']') + ",\"requestUrl\":\"x\"}",
+         "x", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.url != nullptr) {
+            EXPECT_EQ(StatusRequest::parse(c.body).requestUrl(), c.url);
+            continue;
+        }
+        try {
+            StatusRequest::parse(c.body);
+            ADD_FAILURE() << "accepted";
+        } catch (const RequestRejection& rejection) {
+            EXPECT_EQ(rejection.httpStatus, 400);
+            EXPECT_EQ(rejection.message, c.message);
+        }
+    }
+}
+
+TEST(ReplyWriterTest, WritesCheckAndErrorReplies) {
+    CheckResult result;
+    result.requestUrl = "http://a/";
+    ChainEntry entry;
+    entry.url = "http://a/";
+    entry.statusCode = 301;
+    entry.statusMessage = "Moved \xff";
+    entry.redirectUrl = "http://b/";
+    entry.timings = {1, 2, 3, 4, 10};
+    entry.certificateExpiresInDays = 12;
+    result.chain.push_back(entry);
+    result.code = "ETIMEDOUT";
+    result.duration = std::chrono::milliseconds(15);
+    EXPECT_EQ(ReplyWriter::checkReply(result),
+              R"({"response":{"requestUrl":"http://a/","chain":[{"url":"http://a/",)"
+              R"("statusCode":301,"statusMessage":"Moved )"
+              "\xEF\xBF\xBD"
+              R"(","redirectUrl":"http://b/","timings":{"dns":1,"connect":2,"tls":3,)"
+              R"("firstByte":4,"total":10},"certificateExpiresInDays":12}],"status":301,)"
+              R"("code":"ETIMEDOUT","durationMs":15}})");
+    EXPECT_EQ(ReplyWriter::errorReply(413, "too \"big\""),
+              R"({"error":{"status":413,"message":"too \"big\""}})");
+}
+
+TEST(ReplyWriterTest, ReplacesEverySequenceThatIsNotUtf8) {
+    struct Case {
+        const char* name;
+        std::string in;
+        std::string out;
+    };
+    const std::string r = "\xEF\xBF\xBD";
+    const Case cases[] = {
+        {"ASCII", "abc", "abc"},
+        {"two, three and four bytes", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"lone continuation", "a\x80z", "a" + r + "z"},
+        {"overlong slash", "\xc0\xaf", r + r},
+        {"overlong three bytes", "\xe0\x80\xaf", r + r + r},
+        {"surrogate", "\xed\xa0\x80", r + r + r},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", r + r + r + r},
+        {"cut at the end", "ok\xe2\x82", "ok" + r + r},
+        {"NUL passes", std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ReplyWriter::validUtf8(c.in), c.out);
+    }
+}
+
+TEST(ChainEntryTest, KnowsStandardReasonPhrases) {
+    EXPECT_EQ(ChainEntry::standardReasonPhrase(200), "OK");
+    EXPECT_EQ(ChainEntry::standardReasonPhrase(308), "Permanent Redirect");
+    EXPECT_EQ(ChainEntry::standardReasonPhrase(503), "Service Unavailable");
+    EXPECT_EQ(ChainEntry::standardReasonPhrase(299), "");
+}

@@ -1,0 +1,279 @@
+#include "StatusTestSupport.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quelvar::test {
+
+namespace {
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+int listenLoopback(std::uint16_t& port, int backlog) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Starts a non-blocking connect and returns whether it completed within the wait.
+bool connectsWithin(int fd, std::uint16_t port, int waitMs) {
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        return true;
+    }
+    if (errno != EINPROGRESS) {
+        return false;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, waitMs) == 1;
+}
+
+}  // namespace
+
+HttpReply httpRequest(const std::string& method, const std::string& url, const std::string& body,
+                      const std::vector<std::string>& headers, const std::string& caFile,
+                      std::chrono::milliseconds timeout) {
+    HttpReply reply;
+    CURL* easy = curl_easy_init();
+    curl_slist* list = nullptr;
+    for (const std::string& header : headers) {
+        list = curl_slist_append(list, header.c_str());
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    }
+    if (!body.empty() || method == "POST") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply.body);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &collect);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &reply.headers);
+    if (!caFile.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
+    }
+    const CURLcode result = curl_easy_perform(easy);
+    if (result == CURLE_OK) {
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);
+    } else {
+        reply.error = curl_easy_strerror(result);
+    }
+    curl_slist_free_all(list);
+    curl_easy_cleanup(easy);
+    return reply;
+}
+
+std::string statusBody(const std::string& requestUrl) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("requestUrl");
+    writer.String(requestUrl.data(), static_cast<rapidjson::SizeType>(requestUrl.size()));
+    writer.EndObject();
+    return buffer.GetString();
+}
+
+rapidjson::Document parseJson(const std::string& text) {
+    rapidjson::Document document;
+    document.Parse(text.data(), text.size());
+    EXPECT_FALSE(document.HasParseError()) << "not JSON: " << text;
+    return document;
+}
+
+status::ServiceSettings testSettings() {
+    status::ServiceSettings settings;
+    settings.engine.policy = status::AddressPolicy::allowAll();
+    settings.engine.connectTimeout = std::chrono::milliseconds(1000);
+    settings.engine.checkTimeout = std::chrono::milliseconds(1500);
+    settings.server.address = "127.0.0.1";
+    settings.server.port = 0;
+    settings.server.ratePerMinute = 0;
+    settings.server.maxConnectionsPerClient = 0;
+    settings.server.idleTimeoutSeconds = 2;
+    return settings;
+}
+
+ServiceUnderTest::ServiceUnderTest(status::ServiceSettings settings) {
+    auto mutex = m_logMutex;
+    auto log = m_log;
+    m_service = std::make_unique<status::StatusService>(std::move(settings),
+                                                        [mutex, log](const std::string& line) {
+                                                            std::lock_guard lock(*mutex);
+                                                            log->push_back(line);
+                                                        });
+}
+
+std::string ServiceUnderTest::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
+}
+
+HttpReply ServiceUnderTest::post(const std::string& requestUrl) const {
+    return httpRequest("POST", url(), statusBody(requestUrl), {"Content-Type: application/json"});
+}
+
+rapidjson::Document ServiceUnderTest::check(const std::string& requestUrl) const {
+    const HttpReply reply = post(requestUrl);
+    EXPECT_EQ(reply.status, 200) << reply.error << reply.body;
+    rapidjson::Document document = parseJson(reply.body);
+    EXPECT_TRUE(document.IsObject() && document.HasMember("response")) << reply.body;
+    return document;
+}
+
+std::vector<std::string> ServiceUnderTest::logLines() const {
+    std::lock_guard lock(*m_logMutex);
+    return *m_log;
+}
+
+std::vector<int> chainStatuses(const rapidjson::Document& reply) {
+    std::vector<int> statuses;
+    if (!reply.IsObject() || !reply.HasMember("response")) {
+        return statuses;
+    }
+    for (const auto& entry : reply["response"]["chain"].GetArray()) {
+        statuses.push_back(entry["statusCode"].GetInt());
+    }
+    return statuses;
+}
+
+std::string jsonText(const rapidjson::Value& value) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    value.Accept(writer);
+    return buffer.GetString();
+}
+
+std::string replyCode(const rapidjson::Document& reply) {
+    if (!reply.IsObject() || !reply.HasMember("response")) {
+        return "<no response>";
+    }
+    const auto& code = reply["response"]["code"];
+    return code.IsString() ? code.GetString() : "null";
+}
+
+ChainTlsServer::ChainTlsServer(const std::vector<const Certificate*>& chain,
+                               const std::string& keyPem) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    m_context = context;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        BIO* bio =
+            BIO_new_mem_buf(chain[i]->certPem.data(), static_cast<int>(chain[i]->certPem.size()));
+        X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+        if (i == 0) {
+            SSL_CTX_use_certificate(context, cert);
+            X509_free(cert);
+        } else {
+            SSL_CTX_add_extra_chain_cert(context, cert);  // takes ownership
+        }
+    }
+    BIO* bio = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    SSL_CTX_use_PrivateKey(context, key);
+    EVP_PKEY_free(key);
+    m_listenFd = listenLoopback(m_port, 16);
+    if (pipe(m_wake) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    m_thread = std::thread([this] { serve(); });
+}
+
+ChainTlsServer::~ChainTlsServer() {
+    (void)write(m_wake[1], "x", 1);
+    m_thread.join();
+    close(m_listenFd);
+    close(m_wake[0]);
+    close(m_wake[1]);
+    SSL_CTX_free(static_cast<SSL_CTX*>(m_context));
+}
+
+void ChainTlsServer::serve() {
+    for (;;) {
+        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) <= 0 || (fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        const int fd = accept(m_listenFd, nullptr, nullptr);
+        if (fd < 0) {
+            continue;
+        }
+        timeval limit{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        SSL* ssl = SSL_new(static_cast<SSL_CTX*>(m_context));
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            std::string request;
+            char buffer[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const int n = SSL_read(ssl, buffer, sizeof buffer);
+                if (n <= 0) {
+                    break;
+                }
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+            const std::string reply =
+                "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
+            SSL_shutdown(ssl);
+        }
+        SSL_free(ssl);
+        close(fd);
+    }
+}
+
+FullBacklogListener::FullBacklogListener() {
+    m_listenFd = listenLoopback(m_port, 0);
+    // Linux keeps backlog + 1 completed connections; a few more fill any slack.
+    for (int i = 0; i < 8; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_fillers.push_back(fd);
+        if (!connectsWithin(fd, m_port, 200)) {
+            m_works = true;
+            break;
+        }
+    }
+}
+
+FullBacklogListener::~FullBacklogListener() {
+    for (const int fd : m_fillers) {
+        close(fd);
+    }
+    close(m_listenFd);
+}
+
+}  // namespace quelvar::test

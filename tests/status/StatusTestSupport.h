@@ -1,0 +1,103 @@
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Certificates.h"
+#include "StatusService.h"
+
+namespace quelvar::test {
+
+// One reply as a libcurl client saw it.
+struct HttpReply {
+    long status = 0;
+    std::string headers;
+    std::string body;
+    std::string error;  // libcurl's message when no reply came
+};
+
+// Sends one request with libcurl; headers are "Name: value" lines. caFile, when given, is the
+// trust anchor for an https URL.
+HttpReply httpRequest(const std::string& method, const std::string& url, const std::string& body,
+                      const std::vector<std::string>& headers = {}, const std::string& caFile = {},
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+// Returns the body {"requestUrl":"<url>"} with the URL escaped for JSON.
+std::string statusBody(const std::string& requestUrl);
+
+// Parses a JSON text; fails the test when it is not JSON.
+rapidjson::Document parseJson(const std::string& text);
+
+// Settings for a service on 127.0.0.1:0 with every address allowed, short time-outs and no
+// rate limit.
+status::ServiceSettings testSettings();
+
+// A status service running in this process, with its log lines recorded.
+class ServiceUnderTest {
+public:
+    explicit ServiceUnderTest(status::ServiceSettings settings = testSettings());
+
+    std::uint16_t port() const { return m_service->port(); }
+    std::string url(const std::string& path = "/v1/status") const;
+    // POSTs a check of the URL and returns the whole reply.
+    HttpReply post(const std::string& requestUrl) const;
+    // POSTs a check, expects 200 and returns the parsed "response" object's document.
+    rapidjson::Document check(const std::string& requestUrl) const;
+    std::vector<std::string> logLines() const;
+    status::StatusService& service() { return *m_service; }
+
+private:
+    std::shared_ptr<std::mutex> m_logMutex = std::make_shared<std::mutex>();
+    std::shared_ptr<std::vector<std::string>> m_log = std::make_shared<std::vector<std::string>>();
+    std::unique_ptr<status::StatusService> m_service;
+};
+
+// Returns the statusCode of every chain entry of a check reply.
+std::vector<int> chainStatuses(const rapidjson::Document& reply);
+// Returns the document as JSON text, for failure messages.
+std::string jsonText(const rapidjson::Value& value);
+// Returns response.code, or "null".
+std::string replyCode(const rapidjson::Document& reply);
+
+// A TLS listener that sends a whole certificate chain (leaf first), which the scripted server
+// cannot, and answers every request with a fixed 200.
+class ChainTlsServer {
+public:
+    ChainTlsServer(const std::vector<const Certificate*>& chain, const std::string& keyPem);
+    ~ChainTlsServer();
+    std::uint16_t port() const { return m_port; }
+
+private:
+    void serve();
+    void* m_context = nullptr;
+    int m_listenFd = -1;
+    int m_wake[2] = {-1, -1};
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+// A loopback listener whose accept queue is full, so that a new connection attempt gets no
+// answer and its connect times out.
+class FullBacklogListener {
+public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    std::uint16_t port() const { return m_port; }
+    // Returns whether the queue really refuses to answer a further connection attempt.
+    bool works() const { return m_works; }
+
+private:
+    int m_listenFd = -1;
+    std::vector<int> m_fillers;
+    std::uint16_t m_port = 0;
+    bool m_works = false;
+};
+
+}  // namespace quelvar::test
