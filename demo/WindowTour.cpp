@@ -3,7 +3,6 @@
 // each tab's log.
 #include <QApplication>
 #include <QDir>
-#include <QIcon>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -12,10 +11,8 @@
 
 #include "LabeledEdit.h"
 #include "LogBox.h"
-#include "Resources.h"
+#include "Startup.h"
 #include "TfmPrincipal.h"
-#include "ThemeRegistry.h"
-#include "WindowFont.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {
@@ -25,11 +22,7 @@ int main(int argc, char* argv[]) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     int toolkitArgc = 1;
     QApplication application(toolkitArgc, argv);
-    quelvar::Resources::ensureLoaded();
-    QApplication::setWindowIcon(QIcon(quelvar::Resources::kIcon));
-    quelvar::WindowFont::loadTahoma();
-    quelvar::ThemeRegistry themes;
-    themes.select(QStringLiteral("Ruby Graphite"));
+    quelvar::prepareApplication();
 
     quelvar::TfmPrincipal window;
     window.show();

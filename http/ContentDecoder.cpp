@@ -1,21 +1,20 @@
 #include "ContentDecoder.h"
 
 #include <curl/curl.h>
-#include <iconv.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <memory>
+#include <optional>
+#include <utility>
 
+#include "CharsetConversion.h"
 #include "Error.h"
 
 namespace quelvar {
 
 namespace {
-
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 std::string_view trim(std::string_view text, std::string_view blanks = " \t") {
     const auto first = text.find_first_not_of(blanks);
@@ -46,10 +45,6 @@ std::string_view unquote(std::string_view text, char quote) {
     throw Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
                 curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
 }
-
-struct IconvCloser {
-    void operator()(void* descriptor) const { iconv_close(static_cast<iconv_t>(descriptor)); }
-};
 
 }  // namespace
 
@@ -115,39 +110,11 @@ std::string ContentDecoder::gunzip(std::string_view body) {
 }
 
 std::string ContentDecoder::toUtf8(std::string_view bytes, const std::string& charset) {
-    const iconv_t descriptor = iconv_open("UTF-8", charset.c_str());
-    if (descriptor == reinterpret_cast<iconv_t>(-1)) {
+    std::optional<std::string> text = convertToUtf8(bytes, charset);
+    if (!text) {
         throw Error("Invalid encoding name");
     }
-    const std::unique_ptr<void, IconvCloser> guard(descriptor);
-    std::string output;
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char buffer[16384];
-    while (inLeft > 0) {
-        char* out = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t result = iconv(descriptor, &in, &inLeft, &out, &outLeft);
-        output.append(buffer, sizeof buffer - outLeft);
-        if (result != static_cast<std::size_t>(-1)) {
-            continue;
-        }
-        if (errno == E2BIG) {
-            continue;
-        }
-        // An invalid or incomplete sequence: one replacement character for its first byte,
-        // then go on with the next byte.
-        output += kReplacementCharacter;
-        ++in;
-        --inLeft;
-        iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-    }
-    // Flushes a stateful encoding's closing sequence.
-    char* out = buffer;
-    std::size_t outLeft = sizeof buffer;
-    iconv(descriptor, nullptr, nullptr, &out, &outLeft);
-    output.append(buffer, sizeof buffer - outLeft);
-    return output;
+    return std::move(*text);
 }
 
 std::string ContentDecoder::decode(int statusCode, std::string_view contentType,

@@ -1,11 +1,11 @@
 #include "DirectBodyDecoder.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <optional>
+#include <utility>
 
+#include "CharsetConversion.h"
 #include "DirectReplyReader.h"
 
 namespace quelvar {
@@ -15,7 +15,6 @@ namespace {
 // How far into a body a charset declaration is looked for; an HTML parser stops its
 // pre-scan after 1024 bytes, this allows for a longer head.
 constexpr std::size_t kDeclarationScan = 4096;
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 std::string lowered(std::string_view text) {
     std::string result(text);
@@ -168,35 +167,8 @@ std::string DirectBodyDecoder::decode(std::string_view body, std::string_view ch
     if (!isPlausibleName(charset)) {
         return fromLatin1(body);
     }
-    const iconv_t converter = iconv_open("UTF-8", std::string(charset).c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        return fromLatin1(body);
-    }
-    std::string text;
-    char buffer[4096];
-    char* in = const_cast<char*>(body.data());
-    std::size_t inLeft = body.size();
-    while (inLeft > 0) {
-        char* out = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-        const int error = errno;
-        text.append(buffer, static_cast<std::size_t>(out - buffer));
-        if (result == static_cast<std::size_t>(-1) && error != E2BIG) {
-            // An invalid or truncated sequence: one byte becomes U+FFFD and decoding goes on.
-            text += kReplacement;
-            ++in;
-            --inLeft;
-            iconv(converter, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    // Stateful encodings may still owe the bytes that return to their initial state.
-    char* out = buffer;
-    std::size_t outLeft = sizeof buffer;
-    iconv(converter, nullptr, nullptr, &out, &outLeft);
-    text.append(buffer, static_cast<std::size_t>(out - buffer));
-    iconv_close(converter);
-    return text;
+    std::optional<std::string> text = convertToUtf8(body, std::string(charset));
+    return text ? std::move(*text) : fromLatin1(body);
 }
 
 std::string DirectBodyDecoder::text(std::string_view contentType, std::string_view body) {

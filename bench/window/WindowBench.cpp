@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QIcon>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,10 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "Resources.h"
+#include "Startup.h"
 #include "TfmPrincipal.h"
-#include "ThemeRegistry.h"
-#include "WindowFont.h"
 
 extern char** environ;
 
@@ -85,14 +82,7 @@ int runChild(int argc, char* argv[], bool quelvarWindow) {
 
     if (quelvarWindow) {
         // The start-up of the program itself.
-        QCoreApplication::setOrganizationName(QStringLiteral("Quelvar"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(QUELVAR_VERSION));
-        QGuiApplication::setDesktopFileName(QStringLiteral("quelvar"));
-        quelvar::Resources::ensureLoaded();
-        QApplication::setWindowIcon(QIcon(quelvar::Resources::kIcon));
-        quelvar::WindowFont::loadTahoma();
-        quelvar::ThemeRegistry themes;
-        themes.select(QStringLiteral("Ruby Graphite"));
+        quelvar::prepareApplication();
         quelvar::TfmPrincipal fmPrincipal;
         filter.setWindow(&fmPrincipal);
         fmPrincipal.show();

@@ -1,0 +1,25 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include "Resources.h"
+#include "ThemeRegistry.h"
+#include "WindowFont.h"
+
+namespace quelvar {
+
+void prepareApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Quelvar"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUELVAR_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quelvar"));
+
+    Resources::ensureLoaded();
+    QApplication::setWindowIcon(QIcon(Resources::kIcon));
+    WindowFont::loadTahoma();
+
+    const ThemeRegistry themes;
+    themes.select(QStringLiteral("Ruby Graphite"));
+}
+
+}  // namespace quelvar
