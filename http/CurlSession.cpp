@@ -1,11 +1,17 @@
 #include "CurlSession.h"
 
 #include <curl/curl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -42,6 +48,17 @@ int clientCertificateFlagIndex() {
     return index;
 }
 
+// Returns how many bytes the kernel has received on the socket, or 0 when it cannot tell.
+std::uint64_t bytesReceivedOn(int socket) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+        size < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received) {
+        return 0;
+    }
+    return info.tcpi_bytes_received;
+}
+
 std::string invalidUrl(const std::string& url) {
     return "Invalid URL: \"" + url + "\"";
 }
@@ -76,6 +93,12 @@ struct RestClient::Session::Transfer {
     std::size_t bodySent = 0;
     bool headersComplete = false;
     Clock::time_point lastActivity = Clock::now();
+    // The session's open sockets and what they had received together at the last look, so
+    // that arriving bytes count as activity even before libcurl can hand on a whole header
+    // line. Connections kept idle for reuse receive nothing, so the sum moves with the one
+    // in use.
+    const std::vector<int>* sockets = nullptr;
+    std::uint64_t bytesReceived = 0;
     bool timedOut = false;
     Phase timedOutIn = Phase::Sending;
     Reply reply;
@@ -114,8 +137,21 @@ struct RestClient::Session::Transfer {
         return size * count;
     }
 
-    // Sees every byte that goes out or comes in, which is what the send and receive
-    // time-outs measure.
+    // libcurl reports incoming headers one complete line at a time, so a header line
+    // trickled slowly would otherwise look like silence.
+    void watchIncomingBytes() {
+        std::uint64_t total = 0;
+        for (const int socket : *sockets) {
+            total += bytesReceivedOn(socket);
+        }
+        if (total != bytesReceived) {
+            bytesReceived = total;
+            lastActivity = Clock::now();
+        }
+    }
+
+    // Sees every byte that goes out and every piece libcurl hands on, which with the socket
+    // counts above is what the send and receive time-outs measure.
     static int onDebug(CURL*, curl_infotype type, char*, size_t size, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
         switch (type) {
@@ -146,6 +182,9 @@ struct RestClient::Session::Transfer {
             return 0;
         }
         const Phase current = transfer.phase();
+        if (current != Phase::Sending) {
+            transfer.watchIncomingBytes();
+        }
         const auto limit =
             current == Phase::Sending ? transfer.timeouts.send : transfer.timeouts.receive;
         if (Clock::now() - transfer.lastActivity >= limit) {
@@ -167,6 +206,22 @@ struct RestClient::Session::Transfer {
             *requested = true;
         }
         return -1;
+    }
+
+    // libcurl opens and closes its sockets through these, so that the session knows them.
+    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+        const int socket =
+            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (socket >= 0) {
+            static_cast<std::vector<int>*>(self)->push_back(socket);
+        }
+        return socket >= 0 ? socket : CURL_SOCKET_BAD;
+    }
+
+    static int onCloseSocket(void* self, curl_socket_t socket) {
+        auto& sockets = *static_cast<std::vector<int>*>(self);
+        sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+        return ::close(socket);
     }
 
     static CURLcode onSslContext(CURL*, void* context, void* requested) {
@@ -192,6 +247,10 @@ RestClient::Session::Session() {
     if (m_handle == nullptr) {
         throw Error("Could not create the HTTP session");
     }
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETDATA, &m_sockets);
+    curl_easy_setopt(m_handle, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::onCloseSocket);
+    curl_easy_setopt(m_handle, CURLOPT_CLOSESOCKETDATA, &m_sockets);
     // An empty cookie file switches the cookie engine on without reading any file: cookies
     // live in the session, as long as the client.
     curl_easy_setopt(m_handle, CURLOPT_COOKIEFILE, "");
@@ -205,6 +264,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     checkUrl(exchange.url);
 
     Transfer transfer;
+    transfer.sockets = &m_sockets;
     transfer.timeouts = exchange.timeouts;
     const bool post = exchange.method == RestMethod::Post;
     transfer.bodySize = post ? exchange.body.size() : 0;

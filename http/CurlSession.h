@@ -72,6 +72,8 @@ private:
     ProxyResolver m_proxies;
     // Set by a TLS handshake in which the server asks for a client certificate.
     bool m_clientCertificateRequested = false;
+    // Every socket libcurl holds open for this session, in use or kept for reuse.
+    std::vector<int> m_sockets;
 };
 
 }  // namespace quelvar

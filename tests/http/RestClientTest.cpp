@@ -876,6 +876,29 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         EXPECT_EQ(profile.response.content(), "slow but steady");
         EXPECT_GT(elapsed, 400ms) << "the whole exchange outlasts the time-out";
     }
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "header line trickled over TLS" : "header line trickled");
+        // One header line takes far longer than the time-out to arrive, but no byte is
+        // ever more than 20 ms behind the one before.
+        const auto certificate = quelvar::test::makeCertificate();
+        quelvar::test::ServerOptions options;
+        if (tls) {
+            options.tls = quelvar::test::TlsSettings{certificate.certPem, certificate.keyPem};
+        }
+        ScriptedServer server(options);
+        Exchange trickle;
+        trickle.reply = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(40, 'p') +
+                        "\r\nContent-Length: 6\r\n\r\nsteady";
+        trickle.chunkSize = 1;
+        trickle.chunkDelay = 20ms;
+        server.add(trickle);
+        ServiceProfile profile(quick);
+        std::string error;
+        const auto elapsed = measure([&] { profile.get(server.url("/x")); }, error);
+        EXPECT_EQ(error, "no error");
+        EXPECT_EQ(profile.response.content(), "steady");
+        EXPECT_GT(elapsed, 800ms) << "the header line alone outlasts the time-out twice";
+    }
     {
         SCOPED_TRACE("TLS handshake never answered");
         ScriptedServer server;  // plain: it waits for a request that a ClientHello never ends
