@@ -829,6 +829,21 @@ Certificate serverCertificate() {
     return certificate;
 }
 
+TEST(DirectTlsFailureTest, NamesTheUrlHostInTheHandshake) {
+    // Also an IP address: some servers pick their site by the name even then.
+    const Certificate certificate = serverCertificate();
+    for (const std::string host : {"localhost", "127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        ScriptedServer server(
+            TlsSettings{.certPem = certificate.certPem, .keyPem = certificate.keyPem});
+        server.addReply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        const std::string authority = host + ":" + std::to_string(server.port());
+        DirectClient client(shortTimeouts());
+        EXPECT_EQ(runGet(client, "https://" + authority + "/healthcheck"), returns(200, "ok"));
+        EXPECT_EQ(server.serverNames(), std::vector<std::string>{host});
+    }
+}
+
 TEST(DirectTlsFailureTest, ReadsRepliesOverTlsByTheirFraming) {
     const Certificate certificate = serverCertificate();
     struct Case {

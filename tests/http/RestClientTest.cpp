@@ -954,6 +954,16 @@ TEST_F(RestWireTest, CertificateFailuresAreAcceptedAfterOneRepeat) {
     }
 }
 
+TEST_F(RestWireTest, TlsHandshakeNamesTheUrlHost) {
+    const auto certificate = quelvar::test::makeCertificate();
+    ScriptedServer server(quelvar::test::TlsSettings{certificate.certPem, certificate.keyPem});
+    server.addReply(reply("200 OK", "Content-Type: application/json\r\n", "{}"));
+    ServiceProfile profile;
+    profile.post("https://localhost:" + std::to_string(server.port()) + "/v1/status");
+    EXPECT_EQ(profile.response.statusCode(), 200);
+    EXPECT_EQ(server.serverNames(), std::vector<std::string>{"localhost"});
+}
+
 TEST_F(RestWireTest, RedirectsOverTlsRepeatEachUnverifiedHop) {
     const auto certificate = quelvar::test::makeCertificate();
     ScriptedServer server(quelvar::test::TlsSettings{certificate.certPem, certificate.keyPem});
