@@ -829,7 +829,7 @@ Certificate serverCertificate() {
     return certificate;
 }
 
-TEST(DirectTlsFailureTest, NamesTheUrlHostInTheHandshake) {
+TEST(DirectClientTest, NamesTheUrlHostInTheHandshake) {
     // Also an IP address: some servers pick their site by the name even then.
     const Certificate certificate = serverCertificate();
     for (const std::string host : {"localhost", "127.0.0.1"}) {
