@@ -1,4 +1,4 @@
-#include "EventErrorBox.h"
+#include "app/EventErrorBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

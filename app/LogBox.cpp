@@ -1,4 +1,4 @@
-#include "LogBox.h"
+#include "app/LogBox.h"
 
 #include <QTextCursor>
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "CheckRun.h"
-#include "Error.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
-#include "SettingsFile.h"
-#include "TerminalTab.h"
+#include "app/SettingsFile.h"
+#include "app/TerminalTab.h"
+#include "checks/CheckRun.h"
+#include "http/Error.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
 
 namespace {
 

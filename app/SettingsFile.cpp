@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "app/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

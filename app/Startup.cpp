@@ -1,11 +1,11 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
 #include <QApplication>
 #include <QIcon>
 
-#include "Resources.h"
-#include "ThemeRegistry.h"
-#include "WindowFont.h"
+#include "app/Resources.h"
+#include "app/ThemeRegistry.h"
+#include "app/WindowFont.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "TerminalTab.h"
+#include "app/TerminalTab.h"
 
 #include <string_view>
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "CheckTab.h"
+#include "checks/CheckTab.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "TfmPrincipal.h"
+#include "app/TfmPrincipal.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,13 +18,13 @@
 #include <exception>
 #include <thread>
 
-#include "EventErrorBox.h"
-#include "LabeledEdit.h"
-#include "LogBox.h"
-#include "Resources.h"
-#include "SettingsFile.h"
-#include "WindowCheckTab.h"
-#include "WindowFont.h"
+#include "app/EventErrorBox.h"
+#include "app/LabeledEdit.h"
+#include "app/LogBox.h"
+#include "app/Resources.h"
+#include "app/SettingsFile.h"
+#include "app/WindowCheckTab.h"
+#include "app/WindowFont.h"
 
 namespace quelvar {
 

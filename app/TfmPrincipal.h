@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "CheckRun.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
+#include "checks/CheckRun.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
 
 class QCheckBox;
 class QFrame;

@@ -1,4 +1,4 @@
-#include "ThemeRegistry.h"
+#include "app/ThemeRegistry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,8 +7,8 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 
-#include "EventErrorBox.h"
-#include "Resources.h"
+#include "app/EventErrorBox.h"
+#include "app/Resources.h"
 
 namespace quelvar {
 

@@ -1,10 +1,10 @@
-#include "WindowCheckTab.h"
+#include "app/WindowCheckTab.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 
-#include "LogBox.h"
+#include "app/LogBox.h"
 
 namespace quelvar {
 

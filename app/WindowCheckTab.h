@@ -6,7 +6,7 @@
 #include <array>
 #include <type_traits>
 
-#include "CheckTab.h"
+#include "checks/CheckTab.h"
 
 class QCheckBox;
 class QLabel;

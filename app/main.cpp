@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "Startup.h"
-#include "TfmPrincipal.h"
+#include "app/Startup.h"
+#include "app/TfmPrincipal.h"
 
 int main(int argc, char* argv[]) {
     // The program reads no command line: the toolkit is handed the program name only, so no

@@ -1,12 +1,12 @@
-#include "CheckRun.h"
+#include "checks/CheckRun.h"
 
 #include <memory>
 #include <thread>
 
-#include "Error.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
+#include "http/Error.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
 
 namespace quelvar {
 

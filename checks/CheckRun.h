@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "CheckTab.h"
-#include "DirectClient.h"
-#include "ExternalCheck.h"
-#include "Product.h"
+#include "checks/CheckTab.h"
+#include "checks/ExternalCheck.h"
+#include "checks/Product.h"
+#include "http/DirectClient.h"
 
 namespace quelvar {
 

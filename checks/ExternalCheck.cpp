@@ -1,14 +1,14 @@
-#include "ExternalCheck.h"
+#include "checks/ExternalCheck.h"
 
 #include <memory>
 #include <optional>
 
-#include "Error.h"
-#include "ReplyMapping.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
-#include "TRetornoTesteExterno.h"
+#include "checks/ReplyMapping.h"
+#include "checks/TRetornoTesteExterno.h"
+#include "http/Error.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
 
 namespace quelvar {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "CheckTab.h"
-#include "Product.h"
+#include "checks/CheckTab.h"
+#include "checks/Product.h"
 
 namespace quelvar {
 

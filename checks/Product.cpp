@@ -1,4 +1,4 @@
-#include "Product.h"
+#include "checks/Product.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "ReplyMapping.h"
+#include "checks/ReplyMapping.h"
 
 #include <rapidjson/encodings.h>
 #include <rapidjson/memorystream.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

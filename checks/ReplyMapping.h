@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "TRetornoTesteExterno.h"
+#include "checks/TRetornoTesteExterno.h"
 
 namespace quelvar {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "TChain.h"
+#include "checks/TChain.h"
 
 namespace quelvar {
 

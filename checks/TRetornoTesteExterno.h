@@ -3,7 +3,7 @@
 #include <memory>
 #include <utility>
 
-#include "TResponse.h"
+#include "checks/TResponse.h"
 
 namespace quelvar {
 

@@ -9,10 +9,10 @@
 
 #include <cstdio>
 
-#include "LabeledEdit.h"
-#include "LogBox.h"
-#include "Startup.h"
-#include "TfmPrincipal.h"
+#include "app/LabeledEdit.h"
+#include "app/LogBox.h"
+#include "app/Startup.h"
+#include "app/TfmPrincipal.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {

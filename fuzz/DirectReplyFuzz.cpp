@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "ByteSource.h"
-#include "DirectBodyDecoder.h"
-#include "DirectReplyReader.h"
-#include "Error.h"
+#include "http/ByteSource.h"
+#include "http/DirectBodyDecoder.h"
+#include "http/DirectReplyReader.h"
+#include "http/Error.h"
 
 namespace {
 

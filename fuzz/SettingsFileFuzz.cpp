@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "Error.h"
-#include "SettingsFile.h"
+#include "app/SettingsFile.h"
+#include "http/Error.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "CheckResult.h"
-#include "ReplyWriter.h"
-#include "StatusRequest.h"
+#include "status/CheckResult.h"
+#include "status/ReplyWriter.h"
+#include "status/StatusRequest.h"
 
 using quelvar::status::CheckResult;
 using quelvar::status::ReplyWriter;

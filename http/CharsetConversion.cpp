@@ -1,4 +1,4 @@
-#include "CharsetConversion.h"
+#include "http/CharsetConversion.h"
 
 #include <iconv.h>
 

@@ -1,4 +1,4 @@
-#include "ContentDecoder.h"
+#include "http/ContentDecoder.h"
 
 #include <curl/curl.h>
 #include <zlib.h>
@@ -9,8 +9,8 @@
 #include <optional>
 #include <utility>
 
-#include "CharsetConversion.h"
-#include "Error.h"
+#include "http/CharsetConversion.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

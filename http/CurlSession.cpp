@@ -1,4 +1,4 @@
-#include "CurlSession.h"
+#include "http/CurlSession.h"
 
 #include <curl/curl.h>
 #include <linux/tcp.h>

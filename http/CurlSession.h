@@ -4,10 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "Error.h"
-#include "ProxyResolver.h"
-#include "RestClient.h"
-#include "RestRequest.h"
+#include "http/Error.h"
+#include "http/ProxyResolver.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
 
 typedef void CURL;
 

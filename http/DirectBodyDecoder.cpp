@@ -1,12 +1,12 @@
-#include "DirectBodyDecoder.h"
+#include "http/DirectBodyDecoder.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
 #include <utility>
 
-#include "CharsetConversion.h"
-#include "DirectReplyReader.h"
+#include "http/CharsetConversion.h"
+#include "http/DirectReplyReader.h"
 
 namespace quelvar {
 

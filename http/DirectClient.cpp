@@ -1,16 +1,16 @@
-#include "DirectClient.h"
+#include "http/DirectClient.h"
 
 #include <algorithm>
 #include <cctype>
 #include <sstream>
 
-#include "DirectBodyDecoder.h"
-#include "DirectReplyReader.h"
-#include "DirectRequest.h"
-#include "SocketConnection.h"
-#include "TlsConnection.h"
-#include "TlsContext.h"
-#include "TlsLibrary.h"
+#include "http/DirectBodyDecoder.h"
+#include "http/DirectReplyReader.h"
+#include "http/DirectRequest.h"
+#include "http/SocketConnection.h"
+#include "http/TlsConnection.h"
+#include "http/TlsContext.h"
+#include "http/TlsLibrary.h"
 
 namespace quelvar {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

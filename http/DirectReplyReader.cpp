@@ -1,9 +1,9 @@
-#include "DirectReplyReader.h"
+#include "http/DirectReplyReader.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "ByteSource.h"
+#include "http/ByteSource.h"
 
 namespace quelvar {
 

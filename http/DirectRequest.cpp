@@ -1,10 +1,10 @@
-#include "DirectRequest.h"
+#include "http/DirectRequest.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "Error.h"
-#include "Url.h"
+#include "http/Error.h"
+#include "http/Url.h"
 
 namespace quelvar {
 

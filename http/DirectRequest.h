@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "SocketConnection.h"
+#include "http/SocketConnection.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "ProxyResolver.h"
+#include "http/ProxyResolver.h"
 
 #include <proxy.h>
 
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Url.h"
+#include "http/Url.h"
 
 namespace quelvar {
 

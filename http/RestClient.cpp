@@ -1,7 +1,7 @@
-#include "RestClient.h"
+#include "http/RestClient.h"
 
-#include "CurlSession.h"
-#include "UrlEncoding.h"
+#include "http/CurlSession.h"
+#include "http/UrlEncoding.h"
 
 namespace quelvar {
 

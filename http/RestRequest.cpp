@@ -1,13 +1,13 @@
-#include "RestRequest.h"
+#include "http/RestRequest.h"
 
 #include <algorithm>
 
-#include "ContentDecoder.h"
-#include "CurlSession.h"
-#include "Error.h"
-#include "RestClient.h"
-#include "RestResponse.h"
-#include "UrlEncoding.h"
+#include "http/ContentDecoder.h"
+#include "http/CurlSession.h"
+#include "http/Error.h"
+#include "http/RestClient.h"
+#include "http/RestResponse.h"
+#include "http/UrlEncoding.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "SocketConnection.h"
+#include "http/SocketConnection.h"
 
 #include <fcntl.h>
 #include <netdb.h>

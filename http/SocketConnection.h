@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "ByteSource.h"
-#include "Error.h"
+#include "http/ByteSource.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "TlsConnection.h"
+#include "http/TlsConnection.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "Error.h"
-#include "SocketConnection.h"
-#include "TlsContext.h"
+#include "http/Error.h"
+#include "http/SocketConnection.h"
+#include "http/TlsContext.h"
 
 namespace quelvar {
 

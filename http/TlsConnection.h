@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "ByteSource.h"
+#include "http/ByteSource.h"
 
 typedef struct ssl_st SSL;
 

@@ -1,9 +1,9 @@
-#include "TlsContext.h"
+#include "http/TlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

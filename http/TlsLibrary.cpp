@@ -1,10 +1,10 @@
-#include "TlsLibrary.h"
+#include "http/TlsLibrary.h"
 
 #include <openssl/ssl.h>
 
 #include <mutex>
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

@@ -1,4 +1,4 @@
-#include "Url.h"
+#include "http/Url.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "UrlEncoding.h"
+#include "http/UrlEncoding.h"
 
-#include "Error.h"
+#include "http/Error.h"
 
 namespace quelvar {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "Url.h"
+#include "http/Url.h"
 
 namespace quelvar {
 

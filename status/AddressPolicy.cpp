@@ -1,4 +1,4 @@
-#include "AddressPolicy.h"
+#include "status/AddressPolicy.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ServiceError.h"
+#include "status/ServiceError.h"
 
 namespace quelvar::status {
 

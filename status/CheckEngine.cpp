@@ -1,4 +1,4 @@
-#include "CheckEngine.h"
+#include "status/CheckEngine.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "FailureCode.h"
-#include "ServiceError.h"
+#include "status/FailureCode.h"
+#include "status/ServiceError.h"
 
 namespace quelvar::status {
 

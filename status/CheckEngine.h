@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "AddressPolicy.h"
-#include "CheckResult.h"
+#include "status/AddressPolicy.h"
+#include "status/CheckResult.h"
 
 namespace quelvar::status {
 

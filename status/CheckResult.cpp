@@ -1,4 +1,4 @@
-#include "CheckResult.h"
+#include "status/CheckResult.h"
 
 namespace quelvar::status {
 

@@ -1,4 +1,4 @@
-#include "DemoCertificate.h"
+#include "status/DemoCertificate.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <sstream>
 
-#include "ServiceError.h"
+#include "status/ServiceError.h"
 
 namespace quelvar::status {
 

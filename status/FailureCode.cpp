@@ -1,4 +1,4 @@
-#include "FailureCode.h"
+#include "status/FailureCode.h"
 
 #include <curl/curl.h>
 #include <openssl/x509_vfy.h>

@@ -1,4 +1,4 @@
-#include "Metrics.h"
+#include "status/Metrics.h"
 
 #include <sstream>
 

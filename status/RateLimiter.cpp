@@ -1,4 +1,4 @@
-#include "RateLimiter.h"
+#include "status/RateLimiter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ReplyWriter.h"
+#include "status/ReplyWriter.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "CheckResult.h"
+#include "status/CheckResult.h"
 
 namespace quelvar::status {
 

@@ -1,11 +1,11 @@
-#include "ServiceOptions.h"
+#include "status/ServiceOptions.h"
 
 #include <arpa/inet.h>
 
 #include <charconv>
 #include <limits>
 
-#include "ServiceError.h"
+#include "status/ServiceError.h"
 
 namespace quelvar::status {
 

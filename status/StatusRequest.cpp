@@ -1,4 +1,4 @@
-#include "StatusRequest.h"
+#include "status/StatusRequest.h"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>

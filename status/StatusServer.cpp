@@ -1,4 +1,4 @@
-#include "StatusServer.h"
+#include "status/StatusServer.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -12,11 +12,11 @@
 #include <ctime>
 #include <optional>
 
-#include "CheckEngine.h"
-#include "Metrics.h"
-#include "ReplyWriter.h"
-#include "ServiceError.h"
-#include "StatusRequest.h"
+#include "status/CheckEngine.h"
+#include "status/Metrics.h"
+#include "status/ReplyWriter.h"
+#include "status/ServiceError.h"
+#include "status/StatusRequest.h"
 
 namespace quelvar::status {
 

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
-#include "CheckResult.h"
+#include "status/CheckResult.h"
 
-#include "RateLimiter.h"
+#include "status/RateLimiter.h"
 
 namespace quelvar::status {
 

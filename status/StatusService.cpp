@@ -1,11 +1,11 @@
-#include "StatusService.h"
+#include "status/StatusService.h"
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
-#include "DemoCertificate.h"
-#include "ServiceError.h"
+#include "status/DemoCertificate.h"
+#include "status/ServiceError.h"
 
 namespace quelvar::status {
 

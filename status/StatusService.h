@@ -5,10 +5,10 @@
 #include <memory>
 #include <optional>
 
-#include "CheckEngine.h"
-#include "Metrics.h"
-#include "ServiceOptions.h"
-#include "StatusServer.h"
+#include "status/CheckEngine.h"
+#include "status/Metrics.h"
+#include "status/ServiceOptions.h"
+#include "status/StatusServer.h"
 
 namespace quelvar::status {
 

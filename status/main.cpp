@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ServiceError.h"
-#include "ServiceOptions.h"
-#include "StatusService.h"
+#include "status/ServiceError.h"
+#include "status/ServiceOptions.h"
+#include "status/StatusService.h"
 
 using namespace quelvar::status;
 

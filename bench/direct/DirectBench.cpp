@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "DirectClient.h"
+#include "http/DirectClient.h"
 
 namespace {
 

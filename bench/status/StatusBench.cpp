@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "ScriptedServer.h"
+#include "tests/fixtures/ScriptedServer.h"
 
 using Clock = std::chrono::steady_clock;
 

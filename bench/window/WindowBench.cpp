@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "Startup.h"
-#include "TfmPrincipal.h"
+#include "app/Startup.h"
+#include "app/TfmPrincipal.h"
 
 extern char** environ;
 

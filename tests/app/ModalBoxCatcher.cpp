@@ -1,4 +1,4 @@
-#include "ModalBoxCatcher.h"
+#include "tests/app/ModalBoxCatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>

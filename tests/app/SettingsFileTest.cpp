@@ -12,9 +12,9 @@
 #include <functional>
 #include <string>
 
-#include "Error.h"
-#include "SettingsFile.h"
-#include "TestFiles.h"
+#include "app/SettingsFile.h"
+#include "http/Error.h"
+#include "tests/fixtures/TestFiles.h"
 
 using quelvar::SettingsFile;
 using quelvar::SettingsTarget;

@@ -11,11 +11,11 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "EventErrorBox.h"
-#include "ModalBoxCatcher.h"
-#include "Resources.h"
-#include "ThemeRegistry.h"
-#include "WindowFont.h"
+#include "app/EventErrorBox.h"
+#include "app/Resources.h"
+#include "app/ThemeRegistry.h"
+#include "app/WindowFont.h"
+#include "tests/app/ModalBoxCatcher.h"
 
 using quelvar::EventErrorBox;
 using quelvar::ThemeRegistry;

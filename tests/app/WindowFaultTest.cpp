@@ -11,11 +11,11 @@
 #include <chrono>
 #include <string>
 
-#include "LabeledEdit.h"
-#include "LogBox.h"
-#include "ScriptedServer.h"
-#include "SettingsFile.h"
-#include "TfmPrincipal.h"
+#include "app/LabeledEdit.h"
+#include "app/LogBox.h"
+#include "app/SettingsFile.h"
+#include "app/TfmPrincipal.h"
+#include "tests/fixtures/ScriptedServer.h"
 
 using namespace std::chrono_literals;
 using quelvar::CheckRunSettings;

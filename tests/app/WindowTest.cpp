@@ -27,15 +27,15 @@
 #include <chrono>
 #include <optional>
 
-#include "LabeledEdit.h"
-#include "LogBox.h"
-#include "ModalBoxCatcher.h"
-#include "ScriptedServer.h"
-#include "SettingsFile.h"
-#include "TestFiles.h"
-#include "TfmPrincipal.h"
-#include "ThemeRegistry.h"
-#include "WindowFont.h"
+#include "app/LabeledEdit.h"
+#include "app/LogBox.h"
+#include "app/SettingsFile.h"
+#include "app/TfmPrincipal.h"
+#include "app/ThemeRegistry.h"
+#include "app/WindowFont.h"
+#include "tests/app/ModalBoxCatcher.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 
 using namespace std::chrono_literals;
 using quelvar::CheckRunSettings;

@@ -1,4 +1,4 @@
-#include "CheckRun.h"
+#include "checks/CheckRun.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "Certificates.h"
-#include "HttpMessages.h"
-#include "RecordingTab.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
-#include "ScriptedServer.h"
-#include "TestFiles.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
+#include "tests/checks/HttpMessages.h"
+#include "tests/checks/RecordingTab.h"
+#include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 
 namespace quelvar {
 namespace {

@@ -1,4 +1,4 @@
-#include "HttpMessages.h"
+#include "tests/checks/HttpMessages.h"
 
 namespace quelvar::test {
 

@@ -1,4 +1,4 @@
-#include "ProgramRun.h"
+#include "tests/checks/ProgramRun.h"
 
 #include <fcntl.h>
 #include <poll.h>

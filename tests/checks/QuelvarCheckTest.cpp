@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "Certificates.h"
-#include "HttpMessages.h"
-#include "ProgramRun.h"
-#include "ScriptedServer.h"
-#include "TestFiles.h"
+#include "tests/checks/HttpMessages.h"
+#include "tests/checks/ProgramRun.h"
+#include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 
 namespace quelvar {
 namespace {

@@ -1,4 +1,4 @@
-#include "RecordingTab.h"
+#include "tests/checks/RecordingTab.h"
 
 namespace quelvar::test {
 

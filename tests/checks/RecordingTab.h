@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "CheckTab.h"
+#include "checks/CheckTab.h"
 
 namespace quelvar::test {
 

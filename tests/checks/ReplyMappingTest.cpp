@@ -1,11 +1,11 @@
-#include "ReplyMapping.h"
+#include "checks/ReplyMapping.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 
-#include "Error.h"
+#include "http/Error.h"
 
 using namespace std::string_literals;
 

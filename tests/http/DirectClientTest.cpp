@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "Certificates.h"
-#include "DirectBodyDecoder.h"
-#include "DirectClient.h"
-#include "DirectReplyReader.h"
-#include "DirectRequest.h"
-#include "ScriptedServer.h"
-#include "TestFiles.h"
-#include "TlsLibrary.h"
+#include "http/DirectBodyDecoder.h"
+#include "http/DirectClient.h"
+#include "http/DirectReplyReader.h"
+#include "http/DirectRequest.h"
+#include "http/TlsLibrary.h"
+#include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 
 namespace quelvar {
 namespace {

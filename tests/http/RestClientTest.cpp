@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "Certificates.h"
-#include "ContentDecoder.h"
-#include "Error.h"
-#include "ProxyResolver.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
-#include "ScriptedServer.h"
-#include "TestFiles.h"
-#include "UrlEncoding.h"
+#include "http/ContentDecoder.h"
+#include "http/Error.h"
+#include "http/ProxyResolver.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
+#include "http/UrlEncoding.h"
+#include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 
 using namespace std::chrono_literals;
 using quelvar::ContentDecoder;

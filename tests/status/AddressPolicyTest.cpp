@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "AddressPolicy.h"
-#include "ServiceError.h"
+#include "status/AddressPolicy.h"
+#include "status/ServiceError.h"
 
 using quelvar::status::AddressPolicy;
 

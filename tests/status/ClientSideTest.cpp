@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <map>
 
-#include "ExternalCheck.h"
-#include "Product.h"
-#include "RestClient.h"
-#include "RestRequest.h"
-#include "RestResponse.h"
-#include "ScriptedServer.h"
-#include "StatusTestSupport.h"
-#include "TestFiles.h"
+#include "checks/ExternalCheck.h"
+#include "checks/Product.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
+#include "tests/status/StatusTestSupport.h"
 
 using namespace quelvar::test;
 using namespace std::chrono_literals;

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "FailureCode.h"
+#include "status/FailureCode.h"
 
 using quelvar::status::failureCode;
 using quelvar::status::TransferFailure;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "RateLimiter.h"
+#include "status/RateLimiter.h"
 
 using quelvar::status::RateLimiter;
 using namespace std::chrono_literals;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ServiceError.h"
-#include "ServiceOptions.h"
+#include "status/ServiceError.h"
+#include "status/ServiceOptions.h"
 
 using quelvar::status::ServiceError;
 using quelvar::status::ServiceOptions;

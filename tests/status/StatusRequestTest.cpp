@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "CheckResult.h"
-#include "ReplyWriter.h"
-#include "StatusRequest.h"
+#include "status/CheckResult.h"
+#include "status/ReplyWriter.h"
+#include "status/StatusRequest.h"
 
 using quelvar::status::ChainEntry;
 using quelvar::status::CheckResult;

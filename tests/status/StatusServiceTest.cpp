@@ -10,9 +10,9 @@
 #include <functional>
 #include <future>
 
-#include "ScriptedServer.h"
-#include "StatusTestSupport.h"
-#include "TestFiles.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
+#include "tests/status/StatusTestSupport.h"
 
 using namespace quelvar::test;
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "StatusTestSupport.h"
+#include "tests/status/StatusTestSupport.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "Certificates.h"
-#include "StatusService.h"
+#include "status/StatusService.h"
+#include "tests/fixtures/Certificates.h"
 
 namespace quelvar::test {
 
