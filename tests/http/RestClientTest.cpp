@@ -238,29 +238,6 @@ TEST(RestRequestUrl, IsPercentEncoded) {
     }
 }
 
-TEST(ContentDecoderCharset, FollowsTheParameterRules) {
-    struct Case {
-        const char* name;
-        std::string contentType;
-        std::string charset;
-    };
-    const Case cases[] = {
-        {"plain", "application/json; charset=iso-8859-1", "iso-8859-1"},
-        {"name in any case", "text/html; CharSet=UTF-8", "UTF-8"},
-        {"blanks around", "text/plain ;  charset =  koi8-r  ", "koi8-r"},
-        {"single then double quotes", "text/plain; charset='\"latin1\"'", "latin1"},
-        {"double quotes", "text/plain; charset=\"utf-8\"", "utf-8"},
-        {"after another parameter", "text/plain; format=flowed; charset=cp1252", "cp1252"},
-        {"none", "application/json", ""},
-        {"not a parameter name suffix", "text/plain; xcharset=cp1252", ""},
-        {"empty header", "", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ContentDecoder::charset(c.contentType), c.charset);
-    }
-}
-
 TEST(ContentDecoderDecode, DecodesByCharsetStatusAndMediaType) {
     struct Case {
         const char* name;
