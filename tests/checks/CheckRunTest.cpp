@@ -301,6 +301,11 @@ const std::vector<DecisionCase>& decisionCases() {
          Exchange{
              statusReply(R"({"response":{"chain":[{"statusCode":"200"},{"statusCode":"500"}]}})")},
          kGreenOk, kGreenOk, kGreenOk},
+        {"B: a member beyond a double's range is ignored",
+         Exchange{statusReply(R"({"x":1e400,"response":{"chain":[{"statusCode":200}]}})")},
+         kGreenOk, kGreenOk, kGreenOk},
+        {"C: statusCode beyond a double's range", Exchange{chainReply("1e309")}, kNoneDown,
+         kRedError, kNoneDown},
         {"C: 301 before 200",
          Exchange{
              statusReply(R"({"response":{"chain":[{"statusCode":"301"},{"statusCode":"200"}]}})")},
