@@ -42,13 +42,14 @@ struct Options {
     bool https = false;
     std::optional<std::string> statusUrl;
     std::optional<std::string> configFile;
+    bool verbose = false;
     bool help = false;
 };
 
 void printUsage(std::ostream& out) {
     out << "Usage: quelvar-check api|web|whats [--external TEXT] [--internal TEXT] [--https]\n"
-           "                    [--status-url URL]\n"
-           "       quelvar-check api --config FILE [--status-url URL]\n"
+           "                    [--status-url URL] [--verbose]\n"
+           "       quelvar-check api --config FILE [--status-url URL] [--verbose]\n"
            "\n"
            "Performs the check run of one product, as the product's tab in the Quelvar window\n"
            "does, prints each log line as it is appended and then the state of the external\n"
@@ -62,6 +63,9 @@ void printUsage(std::ostream& out) {
         << ")\n"
            "  --config FILE     api only: fills both fields and the HTTPS box from a\n"
            "                    settings file (config.js), instead of the three options above\n"
+           "  --verbose         after each half's verdict, prints on standard error what led\n"
+           "                    to it: the error's message, the reply's status or the\n"
+           "                    status service's statusCode or code\n"
            "  --help            shows this text\n"
            "\n"
            "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error.\n";
@@ -90,6 +94,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
                 throw UsageError("--https given more than once");
             }
             options.https = true;
+            continue;
+        }
+        if (argument == "--verbose") {
+            if (options.verbose) {
+                throw UsageError("--verbose given more than once");
+            }
+            options.verbose = true;
             continue;
         }
         if (argument.rfind("--", 0) == 0) {
@@ -174,8 +185,10 @@ bool colourWanted() {
 }
 
 int runProgram(const Options& options) {
-    quelvar::TerminalTab tab(std::cout, colourWanted() ? quelvar::TerminalTab::Colour::On
-                                                       : quelvar::TerminalTab::Colour::Off);
+    quelvar::TerminalTab tab(
+        std::cout,
+        colourWanted() ? quelvar::TerminalTab::Colour::On : quelvar::TerminalTab::Colour::Off,
+        options.verbose ? &std::cerr : nullptr);
     if (options.configFile) {
         TabSettings target(tab);
         try {
