@@ -475,6 +475,34 @@ TEST_F(CheckRunTest, GivesTheInternalVerdictOfEachProfile) {
     }
 }
 
+// Each half reports what led to its verdict just after the verdict: the deciding value, or
+// the message of the error that ended the half, as the error wrote it.
+TEST_F(CheckRunTest, ReportsEachHalfsCauseAfterItsVerdict) {
+    m_statusService->addReply(chainReply("301"));
+    m_productServer->addReply(httpReply(204, "No Content"));
+    RecordingTab decided = productTab();
+    run(web(), decided);
+    EXPECT_EQ(decided.causes(), (std::vector<std::string>{
+                                    R"(external: first chain statusCode is "301")",
+                                    "after line:Conexão Externa - Erro",
+                                    "internal: reply status 204",
+                                    // A blank verdict: the pause was the last event.
+                                    "after pause",
+                                }));
+
+    m_statusService->addReply(httpReply(200, "OK", R"({"response":{"code":"EPROTO"}})"));
+    RecordingTab failed(kExternalField, "127.0.0.1:" + std::to_string(test::unusedPort()), false);
+    m_productRequestsBefore = m_productServer->requests().size();
+    run(api(), failed);
+    EXPECT_EQ(failed.causes(), (std::vector<std::string>{
+                                   R"(external: chain is empty and code is "EPROTO")",
+                                   "after line:Problema com protocolo HTTPS, verifique se está "
+                                   "correto.",
+                                   "internal: Socket Error # 111\r\nConnection refused",
+                                   "after line:Conexão Interna - Erro",
+                               }));
+}
+
 TEST_F(CheckRunTest, EmptyInternalFieldGivesTheInternalError) {
     for (const Product* p : {&api(), &web(), &whats()}) {
         SCOPED_TRACE(p->name);
