@@ -1,8 +1,14 @@
 #include "app/Resources.h"
 
+#include "app/PictureDecoder.h"
+
+#include <QImage>
 #include <QtGlobal>
 
+#include <array>
+#include <future>
 #include <mutex>
+#include <optional>
 
 // Q_INIT_RESOURCE declares the initialiser in the enclosing namespace, so it is called from
 // the global one.
@@ -12,9 +18,65 @@ static void initQuelvarResources() {
 
 namespace quelvar {
 
+namespace {
+
+using Pictures = std::array<QImage, 2>;
+
+std::size_t indexOf(IndicatorColour colour) {
+    return colour == IndicatorColour::Green ? 0 : 1;
+}
+
+Pictures decodePictures() {
+    return {PictureDecoder::read(Resources::kGreenPicture),
+            PictureDecoder::read(Resources::kRedPicture)};
+}
+
+// The decoded pictures, reached from the window's thread only. The pictures are kept as images:
+// a pixmap must not outlive the application object, which a static one would.
+struct PictureStore {
+    std::future<Pictures> decoding;
+    std::optional<Pictures> pictures;
+
+    static PictureStore& instance() {
+        static PictureStore store;
+        return store;
+    }
+};
+
+}  // namespace
+
 void Resources::ensureLoaded() {
     static std::once_flag once;
     std::call_once(once, initQuelvarResources);
+}
+
+void Resources::prepareIndicatorPictures() {
+    PictureStore& store = PictureStore::instance();
+    if (store.pictures || store.decoding.valid()) {
+        return;
+    }
+    ensureLoaded();
+    // The pictures are large (several MB of pixels), and decoding them takes longer than the
+    // rest of start-up; on a thread of their own it overlaps with the theme, the font and the
+    // making of the window.
+    store.decoding = std::async(std::launch::async, decodePictures);
+}
+
+QPixmap Resources::indicatorPicture(IndicatorColour colour) {
+    PictureStore& store = PictureStore::instance();
+    if (!store.pictures) {
+        if (store.decoding.valid()) {
+            store.pictures = store.decoding.get();
+        } else {
+            ensureLoaded();
+            store.pictures = decodePictures();
+        }
+    }
+    const QImage& picture = (*store.pictures)[indexOf(colour)];
+    // Both kept formats are taken over as they are, and the pixmap shares the image's pixels.
+    const bool kept = picture.format() == QImage::Format_RGB32 ||
+                      picture.format() == QImage::Format_ARGB32_Premultiplied;
+    return QPixmap::fromImage(picture, kept ? Qt::NoOpaqueDetection : Qt::AutoColor);
 }
 
 }  // namespace quelvar

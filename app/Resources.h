@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QPixmap>
 #include <QString>
 
 namespace quelvar {
+
+// The colour of an indicator picture.
+enum class IndicatorColour { Green, Red };
 
 // The files the executable carries: themes, indicator pictures and the application icon.
 class Resources {
@@ -10,6 +14,15 @@ public:
     // Registers the carried files; the library holding them is static, so its resource
     // initialiser is called explicitly. Safe to call more than once.
     static void ensureLoaded();
+
+    // Starts decoding both indicator pictures on a thread of their own, so that the window
+    // finds them ready when it is made; later calls do nothing. Call it on the window's thread.
+    static void prepareIndicatorPictures();
+    // Returns the carried indicator picture of the colour at its natural size, decoded once for
+    // the program: it waits for the decoding started by prepareIndicatorPictures(), or decodes
+    // the picture here when none was started. Every call shares the same pixels. Call it on the
+    // window's thread; a picture that cannot be read is a null pixmap.
+    static QPixmap indicatorPicture(IndicatorColour colour);
 
     static inline const QString kGreenPicture = QStringLiteral(":/pictures/green.png");
     static inline const QString kRedPicture = QStringLiteral(":/pictures/red.png");

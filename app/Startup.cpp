@@ -15,6 +15,7 @@ void prepareApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("quelvar"));
 
     Resources::ensureLoaded();
+    Resources::prepareIndicatorPictures();
     QApplication::setWindowIcon(QIcon(Resources::kIcon));
     WindowFont::loadTahoma();
 

@@ -171,8 +171,8 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 TfmPrincipal::~TfmPrincipal() = default;
 
 void TfmPrincipal::createControls() {
-    const QPixmap green(Resources::kGreenPicture);
-    const QPixmap red(Resources::kRedPicture);
+    const QPixmap green = Resources::indicatorPicture(IndicatorColour::Green);
+    const QPixmap red = Resources::indicatorPicture(IndicatorColour::Red);
 
     Panel1 = named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::NoFrame);
