@@ -131,6 +131,11 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
     // The chunks: IHDR first, then consecutive IDAT chunks, then IEND (PNG specification, 5.6).
     quint32 width = 0;
     quint32 height = 0;
+    // The resolution, in pixels per metre, when a pHYs chunk gives it in metres; QImageReader
+    // gives it to its image as dots per metre.
+    quint32 pixelsPerMetreX = 0;
+    quint32 pixelsPerMetreY = 0;
+    bool resolution = false;
     QByteArray compressed;
     bool header = false;
     bool imageData = false;
@@ -169,9 +174,17 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
             imageData = true;
         } else if (std::memcmp(type, "IEND", 4) == 0 && !compressed.isEmpty()) {
             end = true;
+        } else if (std::memcmp(type, "pHYs", 4) == 0 && length == 9 && !resolution &&
+                   compressed.isEmpty()) {
+            // Written by QImage::save into every PNG file (PNG specification, 11.3.5.3).
+            if (content[8] == 1) {
+                pixelsPerMetreX = bigEndianAt(content);
+                pixelsPerMetreY = bigEndianAt(content + 4);
+            }
+            resolution = true;
         } else {
-            // Any other chunk (gamma, colour space, text, resolution, ...) may change what
-            // QImageReader makes of the file, so such a file is left to it.
+            // Any other chunk (gamma, colour space, text, ...) may change what QImageReader
+            // makes of the file, so such a file is left to it.
             return {};
         }
         imageData = isImageData;
@@ -230,6 +243,9 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
         return {};
     }
     buffer.release();  // The image frees it.
+    // As QImageReader does; a resolution of 0 leaves the image's default.
+    picture.setDotsPerMeterX(int(pixelsPerMetreX));
+    picture.setDotsPerMeterY(int(pixelsPerMetreY));
     if (!opaque) {
         picture.convertTo(QImage::Format_ARGB32_Premultiplied);
     }

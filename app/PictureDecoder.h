@@ -13,7 +13,7 @@ namespace quelvar {
 class PictureDecoder {
 public:
     // Returns the picture in the file, or a null image when it cannot be read. Non-interlaced
-    // 8-bit RGBA PNG data that holds no chunks besides IHDR, IDAT and IEND is decoded by
+    // 8-bit RGBA PNG data that holds no chunks besides IHDR, pHYs, IDAT and IEND is decoded by
     // decodeRgbaPng(); everything else, and any such data it finds fault with, is read by
     // QImageReader.
     static QImage read(const QString& file);

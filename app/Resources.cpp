@@ -62,6 +62,24 @@ void Resources::prepareIndicatorPictures() {
     store.decoding = std::async(std::launch::async, decodePictures);
 }
 
+QIcon Resources::applicationIcon() {
+    // Built from PNG renditions rather than from the SVG: the SVG icon engine is a plugin to
+    // load, and the window system has it render the icon at every size on each start.
+    static const QList<QImage> renditions = [] {
+        ensureLoaded();
+        QList<QImage> images;
+        for (int size : kIconSizes) {
+            images.append(PictureDecoder::read(QStringLiteral(":/icons/quelvar-%1.png").arg(size)));
+        }
+        return images;
+    }();
+    QIcon icon;
+    for (const QImage& rendition : renditions) {
+        icon.addPixmap(QPixmap::fromImage(rendition));
+    }
+    return icon;
+}
+
 QPixmap Resources::indicatorPicture(IndicatorColour colour) {
     PictureStore& store = PictureStore::instance();
     if (!store.pictures) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -24,9 +25,16 @@ public:
     // window's thread; a picture that cannot be read is a null pixmap.
     static QPixmap indicatorPicture(IndicatorColour colour);
 
+    // Returns the application icon: the carried renditions of the SVG icon at the sizes the
+    // window system asks for, decoded once for the program. Call it on the window's thread.
+    static QIcon applicationIcon();
+
     static inline const QString kGreenPicture = QStringLiteral(":/pictures/green.png");
     static inline const QString kRedPicture = QStringLiteral(":/pictures/red.png");
+    // The application icon as drawn, from which scripts/render-icons makes the renditions.
     static inline const QString kIcon = QStringLiteral(":/icons/quelvar.svg");
+    // The sizes of the icon's renditions, ":/icons/quelvar-<size>.png".
+    static constexpr int kIconSizes[] = {16, 32, 64, 128};
 };
 
 }  // namespace quelvar

@@ -16,7 +16,7 @@ void prepareApplication() {
 
     Resources::ensureLoaded();
     Resources::prepareIndicatorPictures();
-    QApplication::setWindowIcon(QIcon(Resources::kIcon));
+    QApplication::setWindowIcon(Resources::applicationIcon());
     WindowFont::loadTahoma();
 
     const ThemeRegistry themes;

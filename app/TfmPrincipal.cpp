@@ -129,7 +129,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 
     setObjectName(QStringLiteral("fmPrincipal"));
     setWindowTitle(kCaption);
-    setWindowIcon(QIcon(Resources::kIcon));
+    setWindowIcon(Resources::applicationIcon());
     setFixedSize(kClientSize);
     setFont(WindowFont::font());
     setBackgroundRole(QPalette::Button);
@@ -247,9 +247,6 @@ void TfmPrincipal::createControls() {
     // otherwise resolve the controls' fonts against the application's font, not the window's.
     for (QWidget* child : findChildren<QWidget*>()) {
         child->setFont(font());
-    }
-    for (LabeledEdit* edit : findChildren<LabeledEdit*>()) {
-        edit->placeLabel();
     }
 }
 

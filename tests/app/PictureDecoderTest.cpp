@@ -1,5 +1,6 @@
 #include <QByteArray>
 #include <QFile>
+#include <QIcon>
 #include <QImage>
 #include <QImageReader>
 #include <QPixmap>
@@ -198,6 +199,14 @@ private Q_SLOTS:
             false);
         row("stream over several IDAT chunks", spec(31, 13, {Up, Sub}, 6, 0, 5),
             randomPixels(31, 13, true, 11), true);
+        // The resolution QImage::save writes, in metres, and one in an unknown unit.
+        PngSpec metres = spec(8, 8, {Average});
+        metres.extraChunk = chunk("pHYs", bigEndian(5000) + bigEndian(2000) + QByteArray(1, 1));
+        row("resolution in metres", metres, randomPixels(8, 8, false, 5), false);
+        PngSpec unknownUnit = spec(8, 8, {Average});
+        unknownUnit.extraChunk =
+            chunk("pHYs", bigEndian(5000) + bigEndian(2000) + QByteArray(1, 0));
+        row("resolution without unit", unknownUnit, randomPixels(8, 8, true, 6), true);
     }
     void decodesLikeImageReader() {
         QFETCH(PngSpec, spec);
@@ -218,6 +227,8 @@ private Q_SLOTS:
         const QImage expected = QImageReader(file).read().convertToFormat(picture.format());
         QCOMPARE(picture, expected);
         QCOMPARE(fast, expected);
+        QCOMPARE(picture.dotsPerMeterX(), expected.dotsPerMeterX());
+        QCOMPARE(picture.dotsPerMeterY(), expected.dotsPerMeterY());
         // And the pixels are the encoded ones.
         const QImage straight = picture.convertToFormat(QImage::Format_ARGB32);
         if (opaque) {
@@ -244,6 +255,9 @@ private Q_SLOTS:
         PngSpec text = plain;
         text.extraChunk = chunk("tEXt", QByteArray("Title\0Quelvar", 13));
         QTest::newRow("text chunk") << encode(text, pixels);
+        PngSpec shortResolution = plain;
+        shortResolution.extraChunk = chunk("pHYs", bigEndian(5000) + bigEndian(2000));
+        QTest::newRow("resolution chunk too short") << encode(shortResolution, pixels);
         PngSpec shortStream = plain;
         shortStream.rowsLeftOut = 1;
         QTest::newRow("stream one row short") << encode(shortStream, pixels);
@@ -327,6 +341,27 @@ private Q_SLOTS:
                  QImage(Resources::kGreenPicture).convertToFormat(QImage::Format_RGB32));
         QCOMPARE(red.toImage(),
                  QImage(Resources::kRedPicture).convertToFormat(QImage::Format_RGB32));
+    }
+
+    // The icon's renditions hold the pixels the SVG icon engine draws at each size, as the
+    // window system receives them (unpremultiplied ARGB).
+    void applicationIconMatchesTheSvg_data() {
+        QTest::addColumn<int>("size");
+        for (int size : quelvar::Resources::kIconSizes) {
+            QTest::newRow(QByteArray::number(size).constData()) << size;
+        }
+    }
+    void applicationIconMatchesTheSvg() {
+        QFETCH(int, size);
+        quelvar::Resources::ensureLoaded();
+        const QIcon icon = quelvar::Resources::applicationIcon();
+        QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+        const QIcon drawn(quelvar::Resources::kIcon);
+        const QImage expected =
+            drawn.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(!expected.isNull());
+        QCOMPARE(icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32),
+                 expected);
     }
 
 private:
