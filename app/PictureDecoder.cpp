@@ -75,6 +75,22 @@ bool unfilterRow(quint8 filter, uchar* row, const uchar* above, qsizetype length
     return false;
 }
 
+// Writes a row of RGBA bytes as ARGB pixels and returns the AND of the RGBA words, whose top
+// byte is 255 when every pixel is opaque. The row and the pixels do not overlap; the loop is
+// written so that the compiler can vectorise it.
+quint32 toArgb(const uchar* __restrict rgba, QRgb* __restrict argb, quint32 width) {
+    quint32 all = 0xffffffffU;
+    for (quint32 x = 0; x < width; ++x) {
+        // The bytes R, G, B, A as one little-endian word, whose red and blue swap places.
+        quint32 word;
+        std::memcpy(&word, rgba + std::size_t(x) * kBytesPerPixel, sizeof word);
+        word = qFromLittleEndian(word);
+        all &= word;
+        argb[x] = (word & 0xff00ff00U) | ((word & 0xffU) << 16) | ((word >> 16) & 0xffU);
+    }
+    return all;
+}
+
 struct FreeDecompressor {
     void operator()(libdeflate_decompressor* decompressor) const {
         libdeflate_free_decompressor(decompressor);
@@ -227,13 +243,7 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
             return {};
         }
         std::memcpy(above.data(), row, static_cast<std::size_t>(stride));
-        auto* line = reinterpret_cast<QRgb*>(pixels + y * stride);
-        for (qsizetype x = 0; x < qsizetype(width); ++x) {
-            // The bytes R, G, B, A as one word, whose red and blue swap places in ARGB.
-            const quint32 rgba = qFromLittleEndian<quint32>(above.data() + x * kBytesPerPixel);
-            allPixels &= rgba;
-            line[x] = (rgba & 0xff00ff00U) | ((rgba & 0xffU) << 16) | ((rgba >> 16) & 0xffU);
-        }
+        allPixels &= toArgb(above.data(), reinterpret_cast<QRgb*>(pixels + y * stride), width);
     }
 
     const bool opaque = (allPixels >> 24) == 0xffU;
