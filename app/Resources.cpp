@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 // Q_INIT_RESOURCE declares the initialiser in the enclosing namespace, so it is called from
 // the global one.
@@ -58,8 +59,14 @@ void Resources::prepareIndicatorPictures() {
     ensureLoaded();
     // The pictures are large (several MB of pixels), and decoding them takes longer than the
     // rest of start-up; on a thread of their own it overlaps with the theme, the font and the
-    // making of the window.
-    store.decoding = std::async(std::launch::async, decodePictures);
+    // making of the window. The thread only reads the carried files into images, which are
+    // handed over when it has ended. When no thread can be started, indicatorPicture() decodes
+    // them itself.
+    try {
+        store.decoding = std::async(std::launch::async, decodePictures);
+    } catch (const std::system_error&) {
+        store.decoding = {};
+    }
 }
 
 QIcon Resources::applicationIcon() {
