@@ -18,6 +18,8 @@ namespace {
 constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
 constexpr qsizetype kSignatureSize = 8;
 constexpr int kBytesPerPixel = 4;
+// libpng's default limit on the pixels of a row and on the rows (png_set_user_limits).
+constexpr quint32 kLargestSide = 1000000;
 
 // PNG image header fields of the one form decoded here (PNG specification, 11.2.2).
 constexpr quint8 kBitDepth = 8;
@@ -154,7 +156,8 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
     bool resolution = false;
     QByteArray compressed;
     bool header = false;
-    bool imageData = false;
+    bool seenImageData = false;
+    bool imageData = false;  // Whether the previous chunk was IDAT.
     bool end = false;
     for (qsizetype at = kSignatureSize; !end;) {
         if (size - at < 12) {
@@ -183,15 +186,15 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
             height = bigEndianAt(content + 4);
             header = true;
         } else if (isImageData) {
-            if (!compressed.isEmpty() && !imageData) {
+            if (seenImageData && !imageData) {
                 return {};
             }
             compressed.append(reinterpret_cast<const char*>(content), length);
-            imageData = true;
-        } else if (std::memcmp(type, "IEND", 4) == 0 && !compressed.isEmpty()) {
+            seenImageData = true;
+        } else if (std::memcmp(type, "IEND", 4) == 0 && seenImageData) {
             end = true;
         } else if (std::memcmp(type, "pHYs", 4) == 0 && length == 9 && !resolution &&
-                   compressed.isEmpty()) {
+                   !seenImageData) {
             // Written by QImage::save into every PNG file (PNG specification, 11.3.5.3).
             if (content[8] == 1) {
                 pixelsPerMetreX = bigEndianAt(content);
@@ -207,10 +210,11 @@ QImage PictureDecoder::decodeRgbaPng(const QByteArray& data) {
         at += 12 + static_cast<qsizetype>(length);
     }
 
-    // The same bounds as QImageReader: dimensions that fit in an int and its allocation limit.
+    // The same bounds as QImageReader: libpng's default limit on each side and the reader's
+    // allocation limit.
     const int limitMegabytes = QImageReader::allocationLimit();
     const quint64 pixelBytes = quint64(width) * height * kBytesPerPixel;
-    if (width == 0 || height == 0 || width > 0x7fffffffU / kBytesPerPixel || height > 0x7fffffffU ||
+    if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide ||
         (limitMegabytes > 0 && pixelBytes > quint64(limitMegabytes) * 1024 * 1024)) {
         return {};
     }

@@ -285,6 +285,8 @@ private Q_SLOTS:
         huge += chunk("IHDR", header) + chunk("IDAT", qCompress(QByteArray(16, '\0')).mid(4)) +
                 chunk("IEND", {});
         QTest::newRow("beyond the allocation limit") << huge;
+        QTest::newRow("wider than libpng takes")
+            << encode(spec(1000001, 1, {None}), solidPixels(1000001, 1, qRgb(1, 2, 3)));
     }
     void leavesOtherFilesToImageReader() {
         QFETCH(QByteArray, png);
