@@ -1,15 +1,13 @@
 #include "app/Resources.h"
 
-#include "app/PictureDecoder.h"
-
+#include <QCoreApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QtGlobal>
 
 #include <array>
-#include <future>
 #include <mutex>
 #include <optional>
-#include <system_error>
 
 // Q_INIT_RESOURCE declares the initialiser in the enclosing namespace, so it is called from
 // the global one.
@@ -21,28 +19,29 @@ namespace quelvar {
 
 namespace {
 
-using Pictures = std::array<QImage, 2>;
-
-std::size_t indexOf(IndicatorColour colour) {
-    return colour == IndicatorColour::Green ? 0 : 1;
+// The indicator pictures read so far, reached from the window's thread only. A pixmap must not
+// outlive the application object, so they are let go when it is destroyed.
+std::array<std::optional<QPixmap>, 2>& indicatorPictures() {
+    static std::array<std::optional<QPixmap>, 2> pictures;
+    return pictures;
 }
 
-Pictures decodePictures() {
-    return {PictureDecoder::read(Resources::kGreenPicture),
-            PictureDecoder::read(Resources::kRedPicture)};
-}
-
-// The decoded pictures, reached from the window's thread only. The pictures are kept as images:
-// a pixmap must not outlive the application object, which a static one would.
-struct PictureStore {
-    std::future<Pictures> decoding;
-    std::optional<Pictures> pictures;
-
-    static PictureStore& instance() {
-        static PictureStore store;
-        return store;
+void releaseIndicatorPictures() {
+    for (std::optional<QPixmap>& picture : indicatorPictures()) {
+        picture.reset();
     }
-};
+}
+
+QPixmap readPicture(const QString& file) {
+    QImageReader reader(file);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return {};
+    }
+    // Handing the image over lets the pixmap convert it in place (an opaque picture to RGB32)
+    // instead of copying several MB.
+    return QPixmap::fromImage(std::move(image));
+}
 
 }  // namespace
 
@@ -51,32 +50,15 @@ void Resources::ensureLoaded() {
     std::call_once(once, initQuelvarResources);
 }
 
-void Resources::prepareIndicatorPictures() {
-    PictureStore& store = PictureStore::instance();
-    if (store.pictures || store.decoding.valid()) {
-        return;
-    }
-    ensureLoaded();
-    // The pictures are large (several MB of pixels), and decoding them takes longer than the
-    // rest of start-up; on a thread of their own it overlaps with the theme, the font and the
-    // making of the window. The thread only reads the carried files into images, which are
-    // handed over when it has ended. When no thread can be started, indicatorPicture() decodes
-    // them itself.
-    try {
-        store.decoding = std::async(std::launch::async, decodePictures);
-    } catch (const std::system_error&) {
-        store.decoding = {};
-    }
-}
-
 QIcon Resources::applicationIcon() {
     // Built from PNG renditions rather than from the SVG: the SVG icon engine is a plugin to
-    // load, and the window system has it render the icon at every size on each start.
+    // load, and the window system has it render the icon at every size on each start. The
+    // renditions are read once and kept as images, which may outlive the application object.
     static const QList<QImage> renditions = [] {
         ensureLoaded();
         QList<QImage> images;
         for (int size : kIconSizes) {
-            images.append(PictureDecoder::read(QStringLiteral(":/icons/quelvar-%1.png").arg(size)));
+            images.append(QImageReader(QStringLiteral(":/icons/quelvar-%1.png").arg(size)).read());
         }
         return images;
     }();
@@ -88,20 +70,15 @@ QIcon Resources::applicationIcon() {
 }
 
 QPixmap Resources::indicatorPicture(IndicatorColour colour) {
-    PictureStore& store = PictureStore::instance();
-    if (!store.pictures) {
-        if (store.decoding.valid()) {
-            store.pictures = store.decoding.get();
-        } else {
-            ensureLoaded();
-            store.pictures = decodePictures();
-        }
+    const bool green = colour == IndicatorColour::Green;
+    std::optional<QPixmap>& picture = indicatorPictures()[green ? 0 : 1];
+    if (!picture) {
+        ensureLoaded();
+        static std::once_flag release;
+        std::call_once(release, [] { qAddPostRoutine(releaseIndicatorPictures); });
+        picture = readPicture(green ? kGreenPicture : kRedPicture);
     }
-    const QImage& picture = (*store.pictures)[indexOf(colour)];
-    // Both kept formats are taken over as they are, and the pixmap shares the image's pixels.
-    const bool kept = picture.format() == QImage::Format_RGB32 ||
-                      picture.format() == QImage::Format_ARGB32_Premultiplied;
-    return QPixmap::fromImage(picture, kept ? Qt::NoOpaqueDetection : Qt::AutoColor);
+    return *picture;
 }
 
 }  // namespace quelvar

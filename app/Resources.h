@@ -16,17 +16,14 @@ public:
     // initialiser is called explicitly. Safe to call more than once.
     static void ensureLoaded();
 
-    // Starts decoding both indicator pictures on a thread of their own, so that the window
-    // finds them ready when it is made; later calls do nothing. Call it on the window's thread.
-    static void prepareIndicatorPictures();
-    // Returns the carried indicator picture of the colour at its natural size, decoded once for
-    // the program: it waits for the decoding started by prepareIndicatorPictures(), or decodes
-    // the picture here when none was started. Every call shares the same pixels. Call it on the
-    // window's thread; a picture that cannot be read is a null pixmap.
+    // Returns the carried indicator picture of the colour at its natural size. The picture is
+    // read by the toolkit's image reader at the first call for its colour and kept until the
+    // application object goes; every call shares the same pixels. Call it on the window's
+    // thread; a picture that cannot be read is a null pixmap.
     static QPixmap indicatorPicture(IndicatorColour colour);
 
     // Returns the application icon: the carried renditions of the SVG icon at the sizes the
-    // window system asks for, decoded once for the program. Call it on the window's thread.
+    // window system asks for. Call it on the window's thread.
     static QIcon applicationIcon();
 
     static inline const QString kGreenPicture = QStringLiteral(":/pictures/green.png");

@@ -15,7 +15,6 @@ void prepareApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("quelvar"));
 
     Resources::ensureLoaded();
-    Resources::prepareIndicatorPictures();
     QApplication::setWindowIcon(Resources::applicationIcon());
     WindowFont::loadTahoma();
 

@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabBar>
@@ -19,6 +18,7 @@
 #include <thread>
 
 #include "app/EventErrorBox.h"
+#include "app/IndicatorBox.h"
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
 #include "app/Resources.h"
@@ -98,15 +98,10 @@ LogBox* makeLog(QWidget* parent, const char* name) {
     return log;
 }
 
-// An indicator shows its large picture at natural size from its top-left corner, clipped to
-// its box; it starts hidden.
-QLabel* makeIndicator(QWidget* parent, const char* name, const QPixmap& picture, QRect geometry) {
-    auto* indicator = named(new QLabel(parent), name);
-    indicator->setPixmap(picture);
-    indicator->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    indicator->setScaledContents(false);
+IndicatorBox* makeIndicator(QWidget* parent, const char* name, IndicatorColour colour,
+                            QRect geometry) {
+    auto* indicator = named(new IndicatorBox(colour, parent), name);
     indicator->setGeometry(geometry);
-    indicator->hide();
     return indicator;
 }
 
@@ -171,8 +166,8 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 TfmPrincipal::~TfmPrincipal() = default;
 
 void TfmPrincipal::createControls() {
-    const QPixmap green = Resources::indicatorPicture(IndicatorColour::Green);
-    const QPixmap red = Resources::indicatorPicture(IndicatorColour::Red);
+    constexpr IndicatorColour green = IndicatorColour::Green;
+    constexpr IndicatorColour red = IndicatorColour::Red;
 
     Panel1 = named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::NoFrame);
