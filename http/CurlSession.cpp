@@ -241,7 +241,20 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
     return {};
 }
 
-RestClient::Session::Session() {
+RestClient::Session::Session() = default;
+
+RestClient::Session::~Session() {
+    if (m_handle != nullptr) {
+        curl_easy_cleanup(m_handle);
+    }
+}
+
+CURL* RestClient::Session::handle() {
+    if (m_handle != nullptr) {
+        return m_handle;
+    }
+    // libcurl's global set-up (its TLS library among others) waits for the first request, so
+    // that making a client, as the window does when it is made, costs nothing.
     initializeCurlOnce();
     m_handle = curl_easy_init();
     if (m_handle == nullptr) {
@@ -254,13 +267,11 @@ RestClient::Session::Session() {
     // An empty cookie file switches the cookie engine on without reading any file: cookies
     // live in the session, as long as the client.
     curl_easy_setopt(m_handle, CURLOPT_COOKIEFILE, "");
-}
-
-RestClient::Session::~Session() {
-    curl_easy_cleanup(m_handle);
+    return m_handle;
 }
 
 RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange) {
+    CURL* h = handle();
     checkUrl(exchange.url);
 
     Transfer transfer;
@@ -269,7 +280,6 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     const bool post = exchange.method == RestMethod::Post;
     transfer.bodySize = post ? exchange.body.size() : 0;
 
-    CURL* h = m_handle;
     curl_easy_setopt(h, CURLOPT_URL, exchange.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     // The URL goes out as built: no removal of "." and ".." segments.

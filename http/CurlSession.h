@@ -20,9 +20,9 @@ public:
     using Error::Error;
 };
 
-// The HTTP session of a RestClient: one libcurl handle kept for the client's life, with its
-// connection cache and its cookie store. Each exchange is a single request and its reply;
-// redirects are left to the caller.
+// The HTTP session of a RestClient: one libcurl handle, made at the first request and kept for
+// the client's life, with its connection cache and its cookie store. Each exchange is a single
+// request and its reply; redirects are left to the caller.
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };
@@ -67,6 +67,10 @@ public:
 
 private:
     struct Transfer;
+
+    // Returns the session's handle, setting up libcurl and making the handle at the first call.
+    // Throws Error when no handle can be made.
+    CURL* handle();
 
     CURL* m_handle = nullptr;
     ProxyResolver m_proxies;
