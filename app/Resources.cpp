@@ -32,9 +32,17 @@ void releaseIndicatorPictures() {
     }
 }
 
+// Reads a carried PNG file as PNG only. A reader left to detect the format loads every image
+// format plugin (SVG, GIF, ICO, JPEG and their libraries) to ask each whether it knows the
+// data, which takes longer than reading the four icon renditions.
+QImage readCarriedPng(const QString& file) {
+    QImageReader reader(file, QByteArrayLiteral("png"));
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 QPixmap readPicture(const QString& file) {
-    QImageReader reader(file);
-    QImage image = reader.read();
+    QImage image = readCarriedPng(file);
     if (image.isNull()) {
         return {};
     }
@@ -58,7 +66,7 @@ QIcon Resources::applicationIcon() {
         ensureLoaded();
         QList<QImage> images;
         for (int size : kIconSizes) {
-            images.append(QImageReader(QStringLiteral(":/icons/quelvar-%1.png").arg(size)).read());
+            images.append(readCarriedPng(QStringLiteral(":/icons/quelvar-%1.png").arg(size)));
         }
         return images;
     }();
