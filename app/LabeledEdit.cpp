@@ -10,7 +10,6 @@ LabeledEdit::LabeledEdit(const QString& label, QWidget* parent)
     m_label->setBuddy(this);
     m_label->setTextFormat(Qt::PlainText);
     m_label->installEventFilter(this);
-    placeLabel();
 }
 
 void LabeledEdit::moveEvent(QMoveEvent* event) {
@@ -24,10 +23,13 @@ void LabeledEdit::resizeEvent(QResizeEvent* event) {
 }
 
 bool LabeledEdit::eventFilter(QObject* watched, QEvent* event) {
-    // A new font or style, or the polish before the first show, changes the label's size.
+    // The label is first placed when it is polished, before it is first shown, with the font
+    // and style it is shown with; a new font or style after that changes its size. Placing it
+    // before would polish it early, and every later change of font would lay it out again.
     if (watched == m_label &&
-        (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange ||
-         event->type() == QEvent::Polish)) {
+        (event->type() == QEvent::Polish ||
+         ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) &&
+          m_label->testAttribute(Qt::WA_WState_Polished)))) {
         placeLabel();
     }
     return QLineEdit::eventFilter(watched, event);

@@ -15,7 +15,7 @@ void prepareApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("quelvar"));
 
     Resources::ensureLoaded();
-    QApplication::setWindowIcon(QIcon(Resources::kIcon));
+    QApplication::setWindowIcon(Resources::applicationIcon());
     WindowFont::loadTahoma();
 
     const ThemeRegistry themes;

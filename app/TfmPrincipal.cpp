@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabBar>
@@ -20,6 +19,7 @@
 #include <thread>
 
 #include "app/EventErrorBox.h"
+#include "app/IndicatorBox.h"
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
 #include "app/Resources.h"
@@ -99,15 +99,10 @@ LogBox* makeLog(QWidget* parent, const char* name) {
     return log;
 }
 
-// An indicator shows its large picture at natural size from its top-left corner, clipped to
-// its box; it starts hidden.
-QLabel* makeIndicator(QWidget* parent, const char* name, const QPixmap& picture, QRect geometry) {
-    auto* indicator = named(new QLabel(parent), name);
-    indicator->setPixmap(picture);
-    indicator->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    indicator->setScaledContents(false);
+IndicatorBox* makeIndicator(QWidget* parent, const char* name, IndicatorColour colour,
+                            QRect geometry) {
+    auto* indicator = named(new IndicatorBox(colour, parent), name);
     indicator->setGeometry(geometry);
-    indicator->hide();
     return indicator;
 }
 
@@ -130,7 +125,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 
     setObjectName(QStringLiteral("fmPrincipal"));
     setWindowTitle(kCaption);
-    setWindowIcon(QIcon(Resources::kIcon));
+    setWindowIcon(Resources::applicationIcon());
     setFixedSize(kClientSize);
     setFont(WindowFont::font());
     setBackgroundRole(QPalette::Button);
@@ -172,8 +167,8 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 TfmPrincipal::~TfmPrincipal() = default;
 
 void TfmPrincipal::createControls() {
-    const QPixmap green(Resources::kGreenPicture);
-    const QPixmap red(Resources::kRedPicture);
+    constexpr IndicatorColour green = IndicatorColour::Green;
+    constexpr IndicatorColour red = IndicatorColour::Red;
 
     Panel1 = named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::NoFrame);
@@ -248,9 +243,6 @@ void TfmPrincipal::createControls() {
     // otherwise resolve the controls' fonts against the application's font, not the window's.
     for (QWidget* child : findChildren<QWidget*>()) {
         child->setFont(font());
-    }
-    for (LabeledEdit* edit : findChildren<LabeledEdit*>()) {
-        edit->placeLabel();
     }
 }
 

@@ -15,14 +15,12 @@ bool hasTahoma() {
 
 }  // namespace
 
-bool WindowFont::loadTahoma(const QString& regular, const QString& bold) {
+bool WindowFont::loadTahoma(const QString& regular) {
     if (hasTahoma()) {
         return true;
     }
-    for (const QString& file : {regular, bold}) {
-        if (QFile::exists(file)) {
-            QFontDatabase::addApplicationFont(file);
-        }
+    if (QFile::exists(regular)) {
+        QFontDatabase::addApplicationFont(regular);
     }
     return hasTahoma();
 }

@@ -11,14 +11,12 @@ public:
     // Where Debian's fonts-wine package puts its metric-compatible Tahoma, outside the
     // directories fontconfig searches.
     static inline const QString kWineTahoma = QStringLiteral("/usr/share/wine/fonts/tahoma.ttf");
-    static inline const QString kWineTahomaBold =
-        QStringLiteral("/usr/share/wine/fonts/tahomabd.ttf");
     static constexpr int kPixelSize = 11;
 
-    // Loads the font files when the system knows no Tahoma and they exist; returns whether a
-    // Tahoma is available afterwards.
-    static bool loadTahoma(const QString& regular = kWineTahoma,
-                           const QString& bold = kWineTahomaBold);
+    // Loads the regular face from the file when the system knows no Tahoma and the file exists;
+    // returns whether a Tahoma is available afterwards. The bold face is left out: nothing in
+    // the window draws bold text.
+    static bool loadTahoma(const QString& regular = kWineTahoma);
     // Returns Tahoma at 11 pixels when available, else the desktop's sans-serif at that size.
     static QFont font();
 };

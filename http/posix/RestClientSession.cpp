@@ -249,12 +249,21 @@ struct Transfer {
 
 // One libcurl handle with the session's proxy lookup and what its callbacks report.
 struct RestClient::Session::Transport {
+    // libcurl's global set-up (its TLS library among others) and the handle wait for the first
+    // request, so that making a client, as the window does when it is made, costs nothing.
     Transport() {
         initializeCurlOnce();
         handle = curl_easy_init();
         if (handle == nullptr) {
             throw Error("Could not create the HTTP session");
         }
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, &sockets);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::onCloseSocket);
+        curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, &sockets);
+        // An empty cookie file switches the cookie engine on without reading any file: cookies
+        // live in the session, as long as the client.
+        curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
     }
     ~Transport() { curl_easy_cleanup(handle); }
     Transport(const Transport&) = delete;
@@ -287,20 +296,14 @@ Error RestClient::Session::contentEncodingError() {
                  curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
 }
 
-RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
-    CURL* h = m_transport->handle;
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &m_transport->sockets);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::onCloseSocket);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &m_transport->sockets);
-    // An empty cookie file switches the cookie engine on without reading any file: cookies
-    // live in the session, as long as the client.
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-}
+RestClient::Session::Session() = default;
 
 RestClient::Session::~Session() = default;
 
 RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange) {
+    if (!m_transport) {
+        m_transport = std::make_unique<Transport>();
+    }
     checkUrl(exchange.url);
 
     Transfer transfer;

@@ -3,9 +3,11 @@
 #include <QFile>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -219,6 +221,46 @@ private Q_SLOTS:
         }
     }
 
+    // The pictures are read once and shared by every pixmap made of them, with the pixels the
+    // image reader gives.
+    void indicatorPicturesAreShared() {
+        using quelvar::IndicatorColour;
+        using quelvar::Resources;
+        const QPixmap green = Resources::indicatorPicture(IndicatorColour::Green);
+        const QPixmap red = Resources::indicatorPicture(IndicatorColour::Red);
+        QCOMPARE(green.size(), QSize(678, 1000));
+        QCOMPARE(red.size(), QSize(640, 896));
+        QCOMPARE(green.depth(), 32);
+        QVERIFY(!green.hasAlphaChannel());
+        QCOMPARE(Resources::indicatorPicture(IndicatorColour::Green).cacheKey(), green.cacheKey());
+        QCOMPARE(Resources::indicatorPicture(IndicatorColour::Red).cacheKey(), red.cacheKey());
+        QCOMPARE(green.toImage(),
+                 QImage(Resources::kGreenPicture).convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(red.toImage(),
+                 QImage(Resources::kRedPicture).convertToFormat(QImage::Format_RGB32));
+    }
+
+    // The icon's renditions hold the pixels the SVG icon engine draws at each size, as the
+    // window system receives them (unpremultiplied ARGB).
+    void applicationIconMatchesTheSvg_data() {
+        QTest::addColumn<int>("size");
+        for (int size : quelvar::Resources::kIconSizes) {
+            QTest::newRow(QByteArray::number(size).constData()) << size;
+        }
+    }
+    void applicationIconMatchesTheSvg() {
+        QFETCH(int, size);
+        quelvar::Resources::ensureLoaded();
+        const QIcon icon = quelvar::Resources::applicationIcon();
+        QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+        const QIcon drawn(quelvar::Resources::kIcon);
+        const QImage expected =
+            drawn.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(!expected.isNull());
+        QCOMPARE(icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32),
+                 expected);
+    }
+
     void iconIsCarried() {
         quelvar::Resources::ensureLoaded();
         QVERIFY(QFile::exists(quelvar::Resources::kIcon));
@@ -240,9 +282,7 @@ private Q_SLOTS:
     void missingFontFileLeavesSansSerif() {
         // A second load with files that do not exist changes nothing and does not fail.
         const bool before = QFontDatabase::families().contains(QStringLiteral("Tahoma"));
-        QCOMPARE(WindowFont::loadTahoma(QStringLiteral("/nonexistent/tahoma.ttf"),
-                                        QStringLiteral("/nonexistent/tahomabd.ttf")),
-                 before);
+        QCOMPARE(WindowFont::loadTahoma(QStringLiteral("/nonexistent/tahoma.ttf")), before);
         QCOMPARE(WindowFont::font().pixelSize(), 11);
     }
 };

@@ -561,11 +561,13 @@ private Q_SLOTS:
         TfmPrincipal w(quickSettings());
         showWindow(w);
         auto* indicator = w.findChild<QLabel*>(name);
+        // A hidden indicator has not read its picture yet.
+        QVERIFY(indicator->pixmap().isNull());
+        indicator->show();
         QCOMPARE(indicator->pixmap().size(), picture);
         QCOMPARE(indicator->pixmap().depth(), 32);
         QVERIFY(!indicator->hasScaledContents());
         QCOMPARE(indicator->alignment(), Qt::AlignLeft | Qt::AlignTop);
-        indicator->show();
         const QImage shown = indicator->grab().toImage();
         QCOMPARE(shown.size() / shown.devicePixelRatio(), indicator->size());
         QVERIFY(solid(shown, colour));
