@@ -1,6 +1,5 @@
 #include "http/ContentDecoder.h"
 
-#include <curl/curl.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "http/CharsetConversion.h"
 #include "http/Error.h"
+#include "http/RestClientSession.h"
 
 namespace quelvar {
 
@@ -42,8 +42,7 @@ std::string_view unquote(std::string_view text, char quote) {
 // A broken body is reported like the transport's own content-encoding failure, so that the
 // message keeps the "(number) text" form of every other reading failure.
 [[noreturn]] void throwBadContentEncoding() {
-    throw Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
-                curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
+    throw RestClient::Session::contentEncodingError();
 }
 
 }  // namespace

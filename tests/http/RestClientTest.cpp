@@ -12,7 +12,6 @@
 
 #include "http/ContentDecoder.h"
 #include "http/Error.h"
-#include "http/ProxyResolver.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -309,32 +308,6 @@ TEST(ContentDecoderDecode, FailsOnUnknownCharsetAndBrokenGzip) {
     const std::string cut = gzipped(std::string(1000, 'a')).substr(0, 10);
     EXPECT_EQ(failureOf([&] { ContentDecoder::decode(200, "text/plain", "gzip", cut); }),
               "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
-}
-
-TEST(ProxyResolverBypass, MatchesNoProxyEntries) {
-    struct Case {
-        const char* name;
-        std::string noProxy;
-        std::string host;
-        bool bypassed;
-    };
-    const Case cases[] = {
-        {"star", "*", "anything", true},
-        {"exact", "localhost,127.0.0.1", "127.0.0.1", true},
-        {"domain suffix", "example.com", "api.example.com", true},
-        {"leading dot", ".example.com", "example.com", true},
-        {"star dot", "*.example.com", "a.example.com", true},
-        {"any case and blanks", " Example.COM , other", "API.example.com", true},
-        {"not a partial label", "example.com", "badexample.com", false},
-        {"IPv6 with brackets", "[::1]", "[::1]", true},
-        {"IPv6 without brackets", "::1", "[::1]", true},
-        {"empty list", "", "host", false},
-        {"other host", "a,b", "c", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(quelvar::ProxyResolver::bypasses(c.noProxy, c.host), c.bypassed);
-    }
 }
 
 TEST(RestRequestParameters, AddOverwritesByName) {

@@ -1,4 +1,4 @@
-#include "http/ProxyResolver.h"
+#include "http/posix/ProxyResolver.h"
 
 #include <proxy.h>
 
