@@ -116,8 +116,8 @@ std::optional<CookieJar::Clock::time_point> CookieJar::parseDate(std::string_vie
         }
         if (std::isdigit(static_cast<unsigned char>(token.front()))) {
             int number = 0;
-            const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(),
-                                                      number);
+            const auto [end, error] =
+                std::from_chars(token.data(), token.data() + token.size(), number);
             if (error != std::errc{}) {
                 continue;
             }
@@ -165,7 +165,8 @@ void CookieJar::store(const std::string& url, std::string_view setCookie, Clock:
     std::string_view rest = setCookie;
     const auto firstSemicolon = rest.find(';');
     const std::string_view pair = trim(rest.substr(0, firstSemicolon));
-    rest = firstSemicolon == std::string_view::npos ? std::string_view() : rest.substr(firstSemicolon + 1);
+    rest = firstSemicolon == std::string_view::npos ? std::string_view()
+                                                    : rest.substr(firstSemicolon + 1);
     const auto equals = pair.find('=');
     if (equals == std::string_view::npos) {
         return;
@@ -184,7 +185,8 @@ void CookieJar::store(const std::string& url, std::string_view setCookie, Clock:
     while (!rest.empty()) {
         const auto semicolon = rest.find(';');
         const std::string_view attribute = trim(rest.substr(0, semicolon));
-        rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+        rest =
+            semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
         const auto attributeEquals = attribute.find('=');
         const std::string name = toLower(trim(attribute.substr(0, attributeEquals)));
         const std::string_view value = attributeEquals == std::string_view::npos

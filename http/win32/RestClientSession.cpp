@@ -113,7 +113,8 @@ Target targetOf(const std::string& url) {
         throw Error(invalidUrl(url));
     }
     const std::string port = parts.port.empty() ? defaultPort(parts.scheme) : parts.port;
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos) {
         throw Error(invalidUrl(url));
     }
     const unsigned long number = std::stoul(port);
@@ -245,8 +246,8 @@ Error RestClient::Session::contentEncodingError() {
 RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
     // An empty agent name: the profile's User-Agent goes with each request's headers. No proxy
     // at session level: each request gets the one the user's configuration names.
-    m_transport->session.reset(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    m_transport->session.reset(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
     if (!m_transport->session) {
         throw Error("Could not create the HTTP session: " + cause(GetLastError()));
     }
@@ -266,10 +267,9 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     // The path is sent as the shared code built it, already percent-encoded.
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                         (target.secure ? WINHTTP_FLAG_SECURE : 0);
-    const Handle request(WinHttpOpenRequest(connection.get(), post ? L"POST" : L"GET",
-                                            target.pathAndQuery.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            flags));
+    const Handle request(
+        WinHttpOpenRequest(connection.get(), post ? L"POST" : L"GET", target.pathAndQuery.c_str(),
+                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request) {
         fail("Error sending data: ", GetLastError());
     }
@@ -281,7 +281,8 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         fail("Error sending data: ", GetLastError());
     }
     setOption(h, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
-    setOption(h, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS);
+    setOption(h, WINHTTP_OPTION_DISABLE_FEATURE,
+              WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS);
     const bool ignoreCertificate = exchange.certificateCheck == CertificateCheck::Ignore;
     if (ignoreCertificate && target.secure) {
         setOption(h, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateFailures);
@@ -300,7 +301,8 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     std::vector<std::string> lines = exchange.headers;
     lines.push_back("User-Agent: " + exchange.userAgent);
-    const std::string cookies = m_transport->cookies.headerFor(exchange.url, CookieJar::Clock::now());
+    const std::string cookies =
+        m_transport->cookies.headerFor(exchange.url, CookieJar::Clock::now());
     if (!cookies.empty()) {
         lines.push_back("Cookie: " + cookies);
     }
@@ -340,7 +342,8 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         throw Error("Error getting Server Certificate");
     }
     for (std::size_t sent = 0; sent < body.size();) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
+        const DWORD piece =
+            static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
         DWORD written = 0;
         if (!WinHttpWriteData(h, body.data() + sent, piece, &written)) {
             fail("Error sending data: ", GetLastError());
