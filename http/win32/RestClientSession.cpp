@@ -1,6 +1,8 @@
 #include "http/RestClientSession.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <algorithm>
