@@ -56,12 +56,49 @@ HMODULE winHttpModule() {
     return module;
 }
 
+struct ErrorText {
+    DWORD error;
+    const char* text;
+};
+
+// The texts of winhttp.dll's message table for the errors an exchange can end with, for a
+// winhttp.dll without that table (Wine's has none).
+constexpr ErrorText kWinHttpTexts[] = {
+    {ERROR_WINHTTP_TIMEOUT, "The operation timed out"},
+    {ERROR_WINHTTP_INTERNAL_ERROR,
+     "An internal error occurred in the Microsoft Windows HTTP Services"},
+    {ERROR_WINHTTP_INVALID_URL, "The URL is invalid"},
+    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, "The URL does not use a recognized protocol"},
+    {ERROR_WINHTTP_NAME_NOT_RESOLVED, "The server name or address could not be resolved"},
+    {ERROR_WINHTTP_OPERATION_CANCELLED, "The operation has been canceled"},
+    {ERROR_WINHTTP_CANNOT_CONNECT, "A connection with the server could not be established"},
+    {ERROR_WINHTTP_CONNECTION_ERROR, "The connection with the server was terminated abnormally"},
+    {ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED,
+     "A certificate is required to complete client authentication"},
+    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE,
+     "The server returned an invalid or unrecognized response"},
+    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "An error occurred in the secure channel support"},
+    {ERROR_WINHTTP_SECURE_FAILURE, "A security error occurred"},
+    {ERROR_WINHTTP_SECURE_INVALID_CA, "The certificate authority is invalid or incorrect"},
+    {ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
+     "The host name in the certificate is invalid or does not match"},
+    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID,
+     "The date in the certificate is invalid or has expired"},
+};
+
 // Returns "(number) text" for a WinHTTP error, with the text from winhttp.dll's message table
 // (the system's table for the general Windows errors WinHTTP also reports).
 std::string cause(DWORD error) {
     std::string text = systemMessage(error, winHttpModule());
     if (text.empty()) {
         text = systemMessage(error);
+    }
+    if (text.empty()) {
+        for (const ErrorText& known : kWinHttpTexts) {
+            if (known.error == error) {
+                text = known.text;
+            }
+        }
     }
     return "(" + std::to_string(error) + ") " + text;
 }
@@ -331,8 +368,11 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
-        if (error == ERROR_WINHTTP_SECURE_FAILURE) {
-            // The caller sends the request again with the four ignore flags, once.
+        // The caller sends the request again with the four ignore flags, once. Wine reports
+        // a certificate it does not trust as a secure channel error, as Windows reports a
+        // handshake that fails; such a handshake fails the repeat in the same way.
+        if (error == ERROR_WINHTTP_SECURE_FAILURE ||
+            (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && !ignoreCertificate)) {
             throw CertificateError("Error sending data: " + cause(error));
         }
         fail("Error sending data: ", error);
