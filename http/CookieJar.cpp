@@ -7,25 +7,11 @@
 #include <cstdio>
 
 #include "http/Url.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string toLower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
 
 std::string hostOf(const UrlParts& parts) {
     std::string host = toLower(parts.host);
@@ -164,7 +150,7 @@ void CookieJar::store(const std::string& url, std::string_view setCookie, Clock:
 
     std::string_view rest = setCookie;
     const auto firstSemicolon = rest.find(';');
-    const std::string_view pair = trim(rest.substr(0, firstSemicolon));
+    const std::string_view pair = trimBlanks(rest.substr(0, firstSemicolon));
     rest = firstSemicolon == std::string_view::npos ? std::string_view()
                                                     : rest.substr(firstSemicolon + 1);
     const auto equals = pair.find('=');
@@ -172,8 +158,8 @@ void CookieJar::store(const std::string& url, std::string_view setCookie, Clock:
         return;
     }
     Cookie cookie;
-    cookie.name = std::string(trim(pair.substr(0, equals)));
-    cookie.value = std::string(trim(pair.substr(equals + 1)));
+    cookie.name = std::string(trimBlanks(pair.substr(0, equals)));
+    cookie.value = std::string(trimBlanks(pair.substr(equals + 1)));
     if (cookie.name.empty()) {
         return;
     }
@@ -184,14 +170,14 @@ void CookieJar::store(const std::string& url, std::string_view setCookie, Clock:
     std::string path;
     while (!rest.empty()) {
         const auto semicolon = rest.find(';');
-        const std::string_view attribute = trim(rest.substr(0, semicolon));
+        const std::string_view attribute = trimBlanks(rest.substr(0, semicolon));
         rest =
             semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
         const auto attributeEquals = attribute.find('=');
-        const std::string name = toLower(trim(attribute.substr(0, attributeEquals)));
+        const std::string name = toLower(trimBlanks(attribute.substr(0, attributeEquals)));
         const std::string_view value = attributeEquals == std::string_view::npos
                                            ? std::string_view()
-                                           : trim(attribute.substr(attributeEquals + 1));
+                                           : trimBlanks(attribute.substr(attributeEquals + 1));
         if (name == "max-age") {
             long long seconds = 0;
             const auto [end, error] =

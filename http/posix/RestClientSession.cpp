@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,28 +15,13 @@
 #include <mutex>
 
 #include "http/posix/ProxyResolver.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 void initializeCurlOnce() {
     static std::once_flag once;
@@ -120,7 +104,7 @@ struct Transfer {
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
-        const std::string_view line = trim(std::string_view(data, size * count));
+        const std::string_view line = trimBlanksAndLineBreaks(std::string_view(data, size * count));
         if (line.starts_with("HTTP/")) {
             // A new status line: an interim reply (100 Continue) is replaced by the next one.
             transfer.reply.headers.clear();
@@ -130,12 +114,12 @@ struct Transfer {
                 codeStart == std::string_view::npos ? codeStart : line.find(' ', codeStart + 1);
             transfer.reply.statusText = textStart == std::string_view::npos
                                             ? ""
-                                            : std::string(trim(line.substr(textStart)));
+                                            : std::string(trimBlanks(line.substr(textStart)));
         } else if (line.empty()) {
             transfer.headersComplete = true;
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            transfer.reply.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                                std::string(trim(line.substr(colon + 1))));
+            transfer.reply.headers.emplace_back(std::string(trimBlanks(line.substr(0, colon))),
+                                                std::string(trimBlanks(line.substr(colon + 1))));
         }
         return size * count;
     }
@@ -408,7 +392,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     if (!verify) {
         curl_certinfo* certificates = nullptr;
         curl_easy_getinfo(h, CURLINFO_CERTINFO, &certificates);
-        const bool secure = equalsIgnoringCase(exchange.url.substr(0, 8), "https://");
+        const bool secure = startsWithIgnoringCase(exchange.url, "https://");
         if (secure && (certificates == nullptr || certificates->num_of_certs == 0)) {
             throw Error("Error getting Server Certificate");
         }

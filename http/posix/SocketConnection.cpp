@@ -42,6 +42,23 @@ void waitFor(int fd, short events, std::chrono::milliseconds timeout) {
     }
 }
 
+// Runs one non-blocking send or receive, again when a signal interrupted it.
+template <typename Call>
+SocketConnection::Attempt attemptOnce(Call call) {
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0) {
+            return {static_cast<std::size_t>(n), false, 0};
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return {0, true, 0};
+        }
+        if (errno != EINTR) {
+            return {0, false, errno};
+        }
+    }
+}
+
 struct AddressListDeleter {
     void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
@@ -119,36 +136,12 @@ SocketConnection::~SocketConnection() {
 }
 
 SocketConnection::Attempt SocketConnection::trySend(const char* data, std::size_t size) {
-    const int fd = static_cast<int>(m_handle);
-    for (;;) {
-        // MSG_NOSIGNAL: a peer that has gone must give EPIPE, not kill the process.
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n >= 0) {
-            return {static_cast<std::size_t>(n), false, 0};
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return {0, true, 0};
-        }
-        if (errno != EINTR) {
-            return {0, false, errno};
-        }
-    }
+    // MSG_NOSIGNAL: a peer that has gone must give EPIPE, not kill the process.
+    return attemptOnce([&] { return send(static_cast<int>(m_handle), data, size, MSG_NOSIGNAL); });
 }
 
 SocketConnection::Attempt SocketConnection::tryReceive(char* buffer, std::size_t size) {
-    const int fd = static_cast<int>(m_handle);
-    for (;;) {
-        const ssize_t n = recv(fd, buffer, size, 0);
-        if (n >= 0) {
-            return {static_cast<std::size_t>(n), false, 0};
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return {0, true, 0};
-        }
-        if (errno != EINTR) {
-            return {0, false, errno};
-        }
-    }
+    return attemptOnce([&] { return recv(static_cast<int>(m_handle), buffer, size, 0); });
 }
 
 void SocketConnection::waitReadable() {

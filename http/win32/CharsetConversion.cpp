@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
 #include <string_view>
 
 #include "http/win32/WideText.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
@@ -51,9 +50,7 @@ constexpr NamedCodePage kCodePages[] = {
 };
 
 std::optional<unsigned> codePageOf(const std::string& charset) {
-    std::string name(charset);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string name = toLower(charset);
     for (const NamedCodePage& entry : kCodePages) {
         if (entry.name == name) {
             return entry.codePage;

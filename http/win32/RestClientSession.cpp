@@ -6,12 +6,12 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 #include "http/CookieJar.h"
 #include "http/Url.h"
 #include "http/win32/WideText.h"
+#include "text/Ascii.h"
 
 // The service profile over WinHTTP. The session makes no decision of its own: WinHTTP's
 // redirect and cookie handling are off (the shared RestRequest follows redirects; the session
@@ -33,21 +33,6 @@ namespace {
 constexpr DWORD kBodyPiece = 65536;
 // SECURITY_FLAG_IGNORE_UNKNOWN_CA | _CERT_WRONG_USAGE | _CERT_CN_INVALID | _CERT_DATE_INVALID.
 constexpr DWORD kIgnoreCertificateFailures = 0x3300;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // winhttp.dll is imported by this program, so it is loaded whenever this code runs; its
 // handle is taken from the loaded modules, never by loading a file of that name.
@@ -348,7 +333,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     for (const std::string& line : lines) {
         const auto colon = line.find(':');
         // A header without value takes a header out, which WinHTTP never adds here anyway.
-        if (colon == std::string::npos || trim(line.substr(colon + 1)).empty()) {
+        if (colon == std::string::npos || trimBlanksAndLineBreaks(line.substr(colon + 1)).empty()) {
             continue;
         }
         const std::wstring wide = toWide(line);
@@ -409,7 +394,8 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         fail("Error receiving data: ", GetLastError());
     }
     reply.statusCode = static_cast<int>(status);
-    reply.statusText = std::string(trim(fromWide(queryText(h, WINHTTP_QUERY_STATUS_TEXT))));
+    reply.statusText =
+        std::string(trimBlanksAndLineBreaks(fromWide(queryText(h, WINHTTP_QUERY_STATUS_TEXT))));
 
     // The raw headers start with the status line, end with an empty line and hold each
     // header once per occurrence, in the order received.
@@ -425,8 +411,9 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
             continue;
         }
         if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            reply.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                       std::string(trim(line.substr(colon + 1))));
+            reply.headers.emplace_back(
+                std::string(trimBlanksAndLineBreaks(line.substr(0, colon))),
+                std::string(trimBlanksAndLineBreaks(line.substr(colon + 1))));
         }
     }
 
