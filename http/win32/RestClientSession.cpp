@@ -1,5 +1,7 @@
 #include "http/RestClientSession.h"
 
+#include <winsock2.h>
+// After winsock2.h, which must come first.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wincrypt.h>
@@ -86,6 +88,33 @@ std::string cause(DWORD error) {
         }
     }
     return "(" + std::to_string(error) + ") " + text;
+}
+
+// Returns WinHTTP's error for a socket error. Wine's WinHTTP passes the errors of its sockets
+// on as they are, where Windows reports them as its own.
+DWORD winHttpError(DWORD error) {
+    switch (error) {
+        case WSAETIMEDOUT:
+            return ERROR_WINHTTP_TIMEOUT;
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAESHUTDOWN:
+        case WSAENOTCONN:
+            return ERROR_WINHTTP_CONNECTION_ERROR;
+        case WSAECONNREFUSED:
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return ERROR_WINHTTP_CANNOT_CONNECT;
+        case WSAHOST_NOT_FOUND:
+            return ERROR_WINHTTP_NAME_NOT_RESOLVED;
+        default:
+            return error;
+    }
+}
+
+// Returns the error of the WinHTTP call that just failed.
+DWORD lastError() {
+    return winHttpError(GetLastError());
 }
 
 [[noreturn]] void fail(const char* what, DWORD error) {
@@ -214,7 +243,7 @@ std::optional<ProxyChoice> proxyFor(HINTERNET session, const std::wstring& url) 
 
 void setOption(HINTERNET request, DWORD option, DWORD value) {
     if (!WinHttpSetOption(request, option, &value, sizeof value)) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
 }
 
@@ -286,7 +315,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     const Handle connection(WinHttpConnect(session, target.host.c_str(), target.port, 0));
     if (!connection) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
     // The path is sent as the shared code built it, already percent-encoded.
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
@@ -295,15 +324,19 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         WinHttpOpenRequest(connection.get(), post ? L"POST" : L"GET", target.pathAndQuery.c_str(),
                            nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
     HINTERNET h = request.get();
 
     if (!WinHttpSetTimeouts(h, 0, static_cast<int>(exchange.timeouts.connect.count()),
                             static_cast<int>(exchange.timeouts.send.count()),
                             static_cast<int>(exchange.timeouts.receive.count()))) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
+    // The wait for the reply headers has a time-out of its own (90 s by default on Windows,
+    // none on Wine); the profile's receive time-out bounds it as every other receive.
+    setOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+              static_cast<DWORD>(exchange.timeouts.receive.count()));
     setOption(h, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
     setOption(h, WINHTTP_OPTION_DISABLE_FEATURE,
               WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS);
@@ -319,7 +352,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         info.lpszProxyBypass =
             proxy->bypass.empty() ? nullptr : const_cast<wchar_t*>(proxy->bypass.c_str());
         if (!WinHttpSetOption(h, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
     }
 
@@ -339,7 +372,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         const std::wstring wide = toWide(line);
         if (!WinHttpAddRequestHeaders(h, wide.c_str(), static_cast<DWORD>(wide.size()),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
     }
 
@@ -349,7 +382,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
                                   static_cast<DWORD>(body.size()), 0);
     };
     if (!send()) {
-        const DWORD error = GetLastError();
+        const DWORD error = lastError();
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
@@ -373,12 +406,12 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
             static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
         DWORD written = 0;
         if (!WinHttpWriteData(h, body.data() + sent, piece, &written)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
         sent += written;
     }
     if (!WinHttpReceiveResponse(h, nullptr)) {
-        const DWORD error = GetLastError();
+        const DWORD error = lastError();
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
@@ -391,7 +424,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
-        fail("Error receiving data: ", GetLastError());
+        fail("Error receiving data: ", lastError());
     }
     reply.statusCode = static_cast<int>(status);
     reply.statusText =
@@ -420,7 +453,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(h, &available)) {
-            fail("Error reading data: ", GetLastError());
+            fail("Error reading data: ", lastError());
         }
         if (available == 0) {
             break;
@@ -429,7 +462,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         reply.body.resize(start + available);
         DWORD read = 0;
         if (!WinHttpReadData(h, reply.body.data() + start, available, &read)) {
-            fail("Error reading data: ", GetLastError());
+            fail("Error reading data: ", lastError());
         }
         reply.body.resize(start + read);
         if (read == 0) {
