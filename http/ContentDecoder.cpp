@@ -8,6 +8,7 @@
 
 #include "http/CharsetConversion.h"
 #include "http/Error.h"
+#include "http/RestClient.h"
 #include "http/RestClientSession.h"
 #include "text/Ascii.h"
 #include "text/MediaType.h"
@@ -24,7 +25,7 @@ namespace {
 
 }  // namespace
 
-std::string ContentDecoder::gunzip(std::string_view body) {
+std::string ContentDecoder::gunzip(std::string_view body, BodyEnd end) {
     // A reply without body (204, 304) may still name its encoding.
     if (body.empty()) {
         return {};
@@ -43,7 +44,13 @@ std::string ContentDecoder::gunzip(std::string_view body) {
         stream.next_out = reinterpret_cast<Bytef*>(buffer);
         stream.avail_out = sizeof buffer;
         const int result = inflate(&stream, Z_NO_FLUSH);
-        output.append(buffer, sizeof buffer - stream.avail_out);
+        const std::size_t produced = sizeof buffer - stream.avail_out;
+        // A few kilobytes of gzip can stand for gigabytes; the content is bounded as the
+        // body is.
+        if (produced > RestClient::kMaxBodyBytes - output.size()) {
+            throw RestClient::Session::bodyTooLargeError();
+        }
+        output.append(buffer, produced);
         if (result == Z_STREAM_END) {
             // RFC 1952 allows several members one after the other.
             if (stream.avail_in == 0) {
@@ -52,10 +59,14 @@ std::string ContentDecoder::gunzip(std::string_view body) {
             if (inflateReset(&stream) != Z_OK) {
                 throwBadContentEncoding();
             }
-        } else if (result != Z_OK) {
+        } else if (result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0)) {
             throwBadContentEncoding();
-        } else if (stream.avail_in == 0 && stream.avail_out != 0) {
-            // Input ended before the gzip trailer: the body was cut short.
+        } else if (stream.avail_in == 0 && (stream.avail_out != 0 || result == Z_BUF_ERROR)) {
+            // Input ended before the gzip trailer: the body was cut short, by the server, or
+            // by the body limit when only the status is wanted.
+            if (end == BodyEnd::Cut) {
+                return output;
+            }
             throwBadContentEncoding();
         }
     }
@@ -70,8 +81,9 @@ std::string ContentDecoder::toUtf8(std::string_view bytes, const std::string& ch
 }
 
 std::string ContentDecoder::decode(int statusCode, std::string_view contentType,
-                                   std::string_view contentEncoding, std::string_view body) {
-    std::string bytes = contentEncoding == "gzip" ? gunzip(body) : std::string(body);
+                                   std::string_view contentEncoding, std::string_view body,
+                                   BodyEnd end) {
+    std::string bytes = contentEncoding == "gzip" ? gunzip(body, end) : std::string(body);
     const MediaType mediaType(contentType);
     const std::string name = mediaType.parameter("charset").value_or(std::string());
     if (!name.empty()) {

@@ -48,9 +48,10 @@ bool offersKnownScheme(const DirectReplyReader::Headers& headers) {
 class DirectClient::Connection {
 public:
     Connection(const DirectRequest& request, const Timeouts& timeouts,
+               SocketConnection::Clock::time_point deadline,
                std::unique_ptr<TlsContext>& tlsContext)
         : m_socket(request.host(), request.port(), request.addressFamily(), timeouts.connect,
-                   timeouts.read) {
+                   timeouts.read, deadline) {
         if (!request.usesTls()) {
             return;
         }
@@ -88,11 +89,13 @@ std::string DirectClient::get(const std::string& url) {
     m_connection.reset();
     const DirectRequest request(url);
 
-    m_connection = std::make_unique<Connection>(request, m_timeouts, m_tlsContext);
+    const auto deadline = SocketConnection::Clock::now() + m_timeouts.exchange;
+    m_connection = std::make_unique<Connection>(request, m_timeouts, deadline, m_tlsContext);
     m_connection->send(request.text());
     DirectReplyReader reader(m_connection->source());
     const DirectReplyReader::Reply reply = reader.read();
-    if (reply.closed) {
+    // A cut body leaves the rest of the reply on the connection, which nothing could read.
+    if (reply.closed || reply.bodyCut) {
         m_connection.reset();
     }
 

@@ -46,6 +46,40 @@ std::optional<std::size_t> parseDecimal(std::string_view text) {
     return value;
 }
 
+// Returns the body length the Content-Length headers announce: nothing when there is none or
+// none that is a number, and an error when they name different lengths, since the framing of
+// the reply is then unknown (RFC 9110 section 8.6; a list of one repeated value is that value).
+std::optional<std::size_t> announcedLength(const DirectReplyReader::Headers& headers) {
+    std::optional<std::size_t> length;
+    bool unreadable = false;
+    for (const auto& [name, value] : headers) {
+        if (!equalsIgnoringCase(name, "Content-Length")) {
+            continue;
+        }
+        std::string_view rest = value;
+        for (;;) {
+            const auto comma = rest.find(',');
+            const auto parsed = parseDecimal(trimBlanks(rest.substr(0, comma)));
+            if (!parsed) {
+                unreadable = true;
+            } else if (length && *length != *parsed) {
+                throw Error("Conflicting Content-Length values.");
+            } else {
+                length = parsed;
+            }
+            if (comma == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    // A value that is no number beside one that is leaves the length in doubt as well.
+    if (length && unreadable) {
+        throw Error("Conflicting Content-Length values.");
+    }
+    return length;
+}
+
 // Returns whether the last transfer coding of a Transfer-Encoding value is chunked, which
 // decides the framing (RFC 9112 section 6.3).
 bool isChunked(std::string_view transferEncoding) {
@@ -76,6 +110,7 @@ DirectReplyReader::Reply DirectReplyReader::read() {
     }
     readBody(reply);
     reply.closed = m_closed;
+    reply.bodyCut = m_bodyCut;
     return reply;
 }
 
@@ -193,11 +228,9 @@ void DirectReplyReader::readBody(Reply& reply) {
         readChunked(reply.body);
         return;
     }
-    if (const auto length = headerValue(reply.headers, "Content-Length")) {
-        if (const auto parsed = parseDecimal(*length)) {
-            readExactly(*parsed, reply.body);
-            return;
-        }
+    if (const auto length = announcedLength(reply.headers)) {
+        readExactly(*length, reply.body);
+        return;
     }
     if (const auto contentType = headerValue(reply.headers, "Content-Type")) {
         const MediaType mediaType(*contentType);
@@ -228,7 +261,7 @@ void DirectReplyReader::readChunked(std::string& body) {
             return;
         }
         readExactly(*size, body);
-        if (!readLine()) {  // the line break after the chunk data
+        if (m_bodyCut || !readLine()) {  // the line break after the chunk data
             return;
         }
     }
@@ -240,9 +273,12 @@ void DirectReplyReader::readExactly(std::size_t length, std::string& body) {
             return;
         }
         const std::size_t take = std::min(length, pending().size());
-        body.append(pending().substr(0, take));
+        const bool kept = keep(body, pending().substr(0, take));
         consume(take);
         length -= take;
+        if (!kept) {
+            return;
+        }
     }
 }
 
@@ -253,7 +289,7 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
     const std::string delimiter = "--" + std::string(boundary) + "--";
     std::size_t searchFrom = 0;
     for (;;) {
-        body.append(pending());
+        const bool kept = keep(body, pending());
         consume(pending().size());
         for (auto at = body.find(delimiter, searchFrom); at != std::string::npos;
              at = body.find(delimiter, at + 1)) {
@@ -267,7 +303,7 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
             return;
         }
         searchFrom = body.size() > delimiter.size() ? body.size() - delimiter.size() : 0;
-        if (!fill()) {
+        if (!kept || !fill()) {
             return;
         }
     }
@@ -275,9 +311,25 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
 
 void DirectReplyReader::readUntilClose(std::string& body) {
     do {
-        body.append(pending());
+        const bool kept = keep(body, pending());
         consume(pending().size());
+        if (!kept) {
+            return;
+        }
     } while (fill());
+}
+
+// Appends what fits within kMaxBodyBytes; returns false, marking the body cut, when bytes
+// beyond it arrived.
+bool DirectReplyReader::keep(std::string& body, std::string_view data) {
+    const std::size_t room = kMaxBodyBytes - body.size();
+    if (data.size() <= room) {
+        body.append(data);
+        return true;
+    }
+    body.append(data.substr(0, room));
+    m_bodyCut = true;
+    return false;
 }
 
 bool DirectReplyReader::fill() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +26,7 @@ public:
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };
+    using Clock = std::chrono::steady_clock;
 
     // One request as it goes on the wire.
     struct Exchange {
@@ -37,6 +39,10 @@ public:
         std::string body;
         CertificateCheck certificateCheck = CertificateCheck::Verify;
         Timeouts timeouts;
+        // The end of the whole execution this request belongs to (Timeouts::exchange).
+        Clock::time_point deadline = Clock::time_point::max();
+        // What a body beyond RestClient::kMaxBodyBytes does.
+        ReplyUse replyUse = ReplyUse::Content;
     };
 
     // The reply to one request.
@@ -47,6 +53,8 @@ public:
         std::string body;
         // The Location header resolved against the request URL; empty without Location.
         std::string redirectURL;
+        // Whether the body was cut at RestClient::kMaxBodyBytes (ReplyUse::StatusOnly).
+        bool bodyCut = false;
 
         // Returns the value of the last header of that name (compared without regard to case).
         std::string header(std::string_view name) const;
@@ -61,12 +69,16 @@ public:
     // certificate fails verification, and Error with the cause's message for every other
     // failure ("Invalid URL: ...", "Error sending data: ...", "Error receiving data: ...",
     // "Error reading data: ...", "Unspecified certificate from client", "Error getting Server
-    // Certificate").
+    // Certificate"); passing the deadline fails as a time-out does, and a body beyond
+    // RestClient::kMaxBodyBytes with ReplyUse::Content fails as bodyTooLargeError().
     Reply perform(const Exchange& exchange);
 
     // Returns the transport's "Error reading data: (number) text" for a body whose content
     // coding cannot be undone.
     static Error contentEncodingError();
+    // Returns the transport's "Error reading data: (number) text" for a body, or decompressed
+    // content, beyond RestClient::kMaxBodyBytes.
+    static Error bodyTooLargeError();
 
 private:
     struct Transport;

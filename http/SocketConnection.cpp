@@ -1,6 +1,14 @@
 #include "http/SocketConnection.h"
 
+#include <algorithm>
+
 namespace quelvar {
+
+std::chrono::milliseconds SocketConnection::boundedByDeadline(
+    std::chrono::milliseconds wait) const {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), wait);
+}
 
 std::size_t SocketConnection::read(char* buffer, std::size_t size) {
     for (;;) {

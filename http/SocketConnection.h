@@ -32,10 +32,15 @@ public:
         int error = 0;
     };
 
+    using Clock = std::chrono::steady_clock;
+
     // Resolves the host in the given family and connects to the first address that answers;
-    // throws the socket error of the last failure.
+    // throws the socket error of the last failure. Each connect waits up to connectTimeout and
+    // each later wait up to ioTimeout, none beyond the deadline of the whole exchange; a wait
+    // cut short by it fails as a time-out does.
     SocketConnection(const std::string& host, const std::string& port, AddressFamily family,
-                     std::chrono::milliseconds connectTimeout, std::chrono::milliseconds ioTimeout);
+                     std::chrono::milliseconds connectTimeout, std::chrono::milliseconds ioTimeout,
+                     Clock::time_point deadline);
     ~SocketConnection() override;
     SocketConnection(const SocketConnection&) = delete;
     SocketConnection& operator=(const SocketConnection&) = delete;
@@ -60,8 +65,12 @@ public:
     static Error socketError(int errorNumber);
 
 private:
+    // Returns the wait shortened to what is left before the deadline (never negative).
+    std::chrono::milliseconds boundedByDeadline(std::chrono::milliseconds wait) const;
+
     Handle m_handle = kNoHandle;
     std::chrono::milliseconds m_ioTimeout;
+    Clock::time_point m_deadline;
 };
 
 }  // namespace quelvar

@@ -75,10 +75,16 @@ struct Transfer {
     enum class Phase { Sending, Receiving, Reading };
 
     Timeouts timeouts;
+    ReplyUse replyUse = ReplyUse::Content;
+    // Set when a body beyond the limit arrived for a caller that needs the content.
+    bool bodyTooLarge = false;
     std::size_t bodySize = 0;
     bool headerSent = false;
     std::size_t bodySent = 0;
     bool headersComplete = false;
+    // The next header line libcurl hands on is the status line of a reply: the first line of
+    // the exchange, and the first after the empty line that ends an interim reply.
+    bool atStatusLine = true;
     Clock::time_point lastActivity = Clock::now();
     // The session's open sockets and what they had received together at the last look, so
     // that arriving bytes count as activity even before libcurl can hand on a whole header
@@ -97,16 +103,35 @@ struct Transfer {
         return headerSent && bodySent >= bodySize ? Phase::Receiving : Phase::Sending;
     }
 
+    // Keeps the body up to the limit. Past it, a caller that reads only the status gets the
+    // reply as it stands; any other caller gets an error, since the content would be cut.
+    // Either way the transfer stops: libcurl ends it with a write error and closes the
+    // connection, whose unread rest nothing could use.
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
-        static_cast<Transfer*>(self)->reply.body.append(data, size * count);
-        return size * count;
+        auto& transfer = *static_cast<Transfer*>(self);
+        const std::size_t length = size * count;
+        std::string& body = transfer.reply.body;
+        const std::size_t room = RestClient::kMaxBodyBytes - body.size();
+        if (length <= room) {
+            body.append(data, length);
+            return length;
+        }
+        if (transfer.replyUse == ReplyUse::StatusOnly) {
+            body.append(data, room);
+            transfer.reply.bodyCut = true;
+        } else {
+            transfer.bodyTooLarge = true;
+        }
+        return 0;
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
         const std::string_view line = trimBlanksAndLineBreaks(std::string_view(data, size * count));
-        if (line.starts_with("HTTP/")) {
-            // A new status line: an interim reply (100 Continue) is replaced by the next one.
+        if (transfer.atStatusLine) {
+            // A new reply: an interim one (100 Continue) is replaced by the next. The status
+            // code is libcurl's; only the reason phrase is taken from the line.
+            transfer.atStatusLine = false;
             transfer.reply.headers.clear();
             transfer.headersComplete = false;
             const auto codeStart = line.find(' ');
@@ -117,6 +142,7 @@ struct Transfer {
                                             : std::string(trimBlanks(line.substr(textStart)));
         } else if (line.empty()) {
             transfer.headersComplete = true;
+            transfer.atStatusLine = true;
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
             transfer.reply.headers.emplace_back(std::string(trimBlanks(line.substr(0, colon))),
                                                 std::string(trimBlanks(line.substr(colon + 1))));
@@ -251,6 +277,11 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
     return {};
 }
 
+Error RestClient::Session::bodyTooLargeError() {
+    return Error("Error reading data: (" + std::to_string(CURLE_FILESIZE_EXCEEDED) + ") " +
+                 curl_easy_strerror(CURLE_FILESIZE_EXCEEDED));
+}
+
 Error RestClient::Session::contentEncodingError() {
     return Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
                  curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
@@ -275,6 +306,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     Transfer transfer;
     transfer.sockets = &m_transport->sockets;
     transfer.timeouts = exchange.timeouts;
+    transfer.replyUse = exchange.replyUse;
     const bool post = exchange.method == RestMethod::Post;
     transfer.bodySize = post ? exchange.body.size() : 0;
 
@@ -320,7 +352,18 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(exchange.timeouts.connect.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 0L);
+    // The whole execution has a deadline; libcurl's own bound for the transfer is what is left
+    // of it (at least 1 ms, since 0 would mean none).
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(exchange.deadline - Clock::now()).count();
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::clamp<decltype(left)>(left, 1, INT32_MAX)));
+    // An announced length past the limit fails before any of the body is read, unless only
+    // the status is wanted (then the body is cut as it arrives).
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                     exchange.replyUse == ReplyUse::Content
+                         ? static_cast<curl_off_t>(RestClient::kMaxBodyBytes)
+                         : curl_off_t{0});
 
     const bool verify = exchange.certificateCheck == CertificateCheck::Verify;
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
@@ -366,9 +409,15 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
 
+    if (result == CURLE_WRITE_ERROR && transfer.reply.bodyCut) {
+        result = CURLE_OK;
+    }
     if (result != CURLE_OK) {
         if (m_transport->clientCertificateRequested) {
             throw Error("Unspecified certificate from client");
+        }
+        if (transfer.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+            throw bodyTooLargeError();
         }
         Transfer::Phase phase = transfer.phase();
         if (transfer.timedOut) {

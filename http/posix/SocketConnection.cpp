@@ -98,8 +98,8 @@ int connectTo(const addrinfo& address, std::chrono::milliseconds timeout) {
 
 SocketConnection::SocketConnection(const std::string& host, const std::string& port,
                                    AddressFamily family, std::chrono::milliseconds connectTimeout,
-                                   std::chrono::milliseconds ioTimeout)
-    : m_ioTimeout(ioTimeout) {
+                                   std::chrono::milliseconds ioTimeout, Clock::time_point deadline)
+    : m_ioTimeout(ioTimeout), m_deadline(deadline) {
     addrinfo hints{};
     hints.ai_family = family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -119,7 +119,7 @@ SocketConnection::SocketConnection(const std::string& host, const std::string& p
     int lastError = EHOSTUNREACH;
     for (const addrinfo* address = addresses.get(); address != nullptr;
          address = address->ai_next) {
-        const int fd = connectTo(*address, connectTimeout);
+        const int fd = connectTo(*address, boundedByDeadline(connectTimeout));
         if (fd >= 0) {
             m_handle = fd;
             return;
@@ -145,11 +145,11 @@ SocketConnection::Attempt SocketConnection::tryReceive(char* buffer, std::size_t
 }
 
 void SocketConnection::waitReadable() {
-    waitFor(static_cast<int>(m_handle), POLLIN, m_ioTimeout);
+    waitFor(static_cast<int>(m_handle), POLLIN, boundedByDeadline(m_ioTimeout));
 }
 
 void SocketConnection::waitWritable() {
-    waitFor(static_cast<int>(m_handle), POLLOUT, m_ioTimeout);
+    waitFor(static_cast<int>(m_handle), POLLOUT, boundedByDeadline(m_ioTimeout));
 }
 
 Error SocketConnection::socketError(int errorNumber) {

@@ -43,6 +43,7 @@ const std::string kBody = R"({"requestUrl":"http://lumora.example/lumora_web/loj
 const std::string kAccept = "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n";
 const std::string kAcceptCharset = "Accept-Charset: UTF-8, *;q=0.8\r\n";
 const std::string kUserAgent = "User-Agent: Quelvar-RESTClient/1.0\r\n";
+const std::string kBodyTooLarge = "Error reading data: (63) Maximum file size exceeded";
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -101,13 +102,13 @@ struct ServiceProfile {
         request.execute();
     }
 
-    // Sets up and executes the WhatsApp tab's internal GET.
+    // Sets up and executes the WhatsApp tab's internal GET, which reads only the status.
     void get(const std::string& url) {
         client.setBaseURL(url);
         request.setMethod(RestMethod::Get);
         request.clearParameters();
         client.setContentType("");
-        request.execute();
+        request.execute(quelvar::ReplyUse::StatusOnly);
     }
 
     RestClient client;
@@ -127,6 +128,8 @@ TEST(RestClientDefaults, AreTheProfileSettings) {
     EXPECT_EQ(client.timeouts().connect, 30000ms);
     EXPECT_EQ(client.timeouts().send, 30000ms);
     EXPECT_EQ(client.timeouts().receive, 30000ms);
+    EXPECT_EQ(client.timeouts().exchange, 120000ms);
+    EXPECT_EQ(RestClient::kMaxBodyBytes, 16u * 1024 * 1024);
     EXPECT_EQ(client.accept(), "application/json, text/plain; q=0.9, text/html;q=0.8,");
     EXPECT_EQ(client.acceptCharset(), "UTF-8, *;q=0.8");
     EXPECT_FALSE(client.raiseExceptionOn500());
@@ -253,6 +256,25 @@ TEST(ContentDecoderDecode, FailsOnUnknownCharsetAndBrokenGzip) {
     const std::string cut = gzipped(std::string(1000, 'a')).substr(0, 10);
     EXPECT_THROW_MESSAGE(ContentDecoder::decode(200, "text/plain", "gzip", cut), quelvar::Error,
                          transportFailure(TransportFailure::BadContentCoding));
+}
+
+TEST(ContentDecoderDecode, BoundsWhatGzipDecompressesTo) {
+    const std::string atTheLimit(RestClient::kMaxBodyBytes, '\0');
+    EXPECT_EQ(ContentDecoder::gunzip(gzipped(atTheLimit)).size(), RestClient::kMaxBodyBytes);
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(gzipped(atTheLimit + "x")), quelvar::Error,
+                         kBodyTooLarge);
+    // A body cut at the body limit gives what it holds instead of a broken-encoding error.
+    const std::string text(100000, 'a');
+    const std::string cut = gzipped(text).substr(0, 60);
+    const std::string start = ContentDecoder::gunzip(cut, quelvar::BodyEnd::Cut);
+    EXPECT_FALSE(start.empty());
+    EXPECT_TRUE(text.starts_with(start));
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(cut), quelvar::Error,
+                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
+                         "Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip("not gzip", quelvar::BodyEnd::Cut), quelvar::Error,
+                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
+                         "Transfer-Encoding");
 }
 
 TEST(RestRequestParameters, AddOverwritesByName) {
@@ -620,6 +642,25 @@ TEST_F(RestWireTest, ResponseHoldsEveryFieldOfTheFinalReply) {
                                         "Content-Length=" + std::to_string(body.size())}));
 }
 
+// Only the first line of each reply is a status line: a later header line that begins with
+// "HTTP/" is a header like any other (libcurl itself refuses one without a colon).
+TEST_F(RestWireTest, StatusLineIsOnlyTheFirstLineOfEachReply) {
+    ScriptedServer server;
+    server.addReply(
+        "HTTP/1.1 100 Continue\r\nX-Interim: dropped\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+        "HTTP/1.1: 503 as a header\r\nContent-Length: 4\r\n\r\ncaf\xE9");
+    ServiceProfile profile;
+    profile.get(server.url("/x"));
+    const RestResponse& r = profile.response;
+    EXPECT_EQ(r.statusCode(), 200);
+    EXPECT_EQ(r.statusText(), "OK");
+    EXPECT_EQ(r.content(), "caf\u00E9");
+    EXPECT_EQ(r.headers(),
+              (std::vector<std::string>{"Content-Type=text/plain; charset=iso-8859-1",
+                                        "HTTP/1.1=503 as a header", "Content-Length=4"}));
+}
+
 TEST_F(RestWireTest, FailedExecutionLeavesTheLastReply) {
     ScriptedServer server;
     server.addReply(reply("200 OK", "Content-Type: text/plain\r\n", "first"));
@@ -743,7 +784,7 @@ TEST_F(RestWireTest, EmptyHostFailsWhenTheBaseUrlIsSet) {
     EXPECT_THROW_MESSAGE(profile.get("http:///api-docs/"), quelvar::Error, "Host field is empty");
 }
 
-// The time-outs measure silence, not the whole exchange, and are injectable.
+// The per-phase time-outs measure silence, not the whole exchange, and are injectable.
 TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
     RestClient::Timeouts quick;
     quick.connect = 400ms;
@@ -833,6 +874,118 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         EXPECT_EQ(error,
                   "REST request failed: " + transportFailure(TransportFailure::SilentTlsHandshake));
         EXPECT_LT(elapsed, 5s);
+    }
+}
+
+// ---- Bounds ----------------------------------------------------------------------------
+
+// A body past the limit: the WhatsApp GET, which reads only the status, keeps the reply as
+// it stands; the status-service POST, which needs the content, fails (the external check's
+// case H). Either way the connection with the unread rest is closed.
+TEST_F(RestWireTest, BodyPastTheLimitIsCutForTheStatusAndFailsForTheContent) {
+    const std::string block(65536, 'x');
+    struct Case {
+        const char* name;
+        std::string head;
+        std::string piece;
+        bool post;  // the status-service POST, else the internal GET
+    };
+    const Case cases[] = {
+        {"GET, endless body", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", block, false},
+        {"GET, huge Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n", block, false},
+        {"GET, endless chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+         "10000\r\n" + block + "\r\n", false},
+        {"POST, endless body", "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n", block,
+         true},
+        {"POST, huge Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n", block, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        server.add(Exchange{.reply = c.head, .endlessBody = c.piece});
+        server.addReply(reply("200 OK", "", "next"));
+        ServiceProfile profile;
+        if (c.post) {
+            EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
+                                 "REST request failed: " + kBodyTooLarge);
+        } else {
+            profile.get(server.url("/api-docs"));
+            EXPECT_EQ(profile.response.statusCode(), 200);
+            EXPECT_EQ(profile.response.rawBytes().size(), RestClient::kMaxBodyBytes);
+            EXPECT_EQ(profile.response.content().size(), RestClient::kMaxBodyBytes);
+        }
+        EXPECT_TRUE(server.waitForEndlessBodiesRefused(1, 5s));
+        profile.get(server.url("/next"));
+        EXPECT_EQ(profile.response.content(), "next");
+        EXPECT_EQ(server.connectionCount(), 2u);
+    }
+}
+
+// A few kilobytes of gzip that stand for more than the limit fail the status-service POST.
+TEST_F(RestWireTest, GzipBombFromTheStatusServiceFails) {
+    const std::string bomb = gzipped(std::string(4 * RestClient::kMaxBodyBytes, '0'));
+    ASSERT_LT(bomb.size(), 128u * 1024);
+    ScriptedServer server;
+    server.addReply(
+        reply("200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", bomb));
+    server.addReply(
+        reply("200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", bomb));
+    ServiceProfile profile;
+    EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
+                         "REST request failed: " + kBodyTooLarge);
+    // Decompressed content is bounded for the internal GET too.
+    EXPECT_THROW_MESSAGE(profile.get(server.url("/api-docs")), quelvar::Error,
+                         "REST request failed: " + kBodyTooLarge);
+}
+
+// A server that never falls silent for a whole time-out still cannot keep an execution
+// going past its deadline, redirects included (the deadline here is shortened to 300 ms).
+TEST_F(RestWireTest, ExchangeDeadlineEndsAReplyThatNeverEnds) {
+    struct Case {
+        const char* name;
+        std::vector<Exchange> script;
+        std::chrono::milliseconds deadline;
+        std::string error;
+    };
+    // The scripted server trickles the reply head too: 19 bytes at 20 ms take 380 ms.
+    const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
+    const Case cases[] = {
+        {"header line trickled",
+         {Exchange{.reply = "HTTP/1.1 200 OK\r\nX-Slow: ",
+                   .chunkSize = 1,
+                   .chunkDelay = 20ms,
+                   .endlessBody = "a"}},
+         300ms,
+         "Error receiving data: (28) Timeout was reached"},
+        {"body trickled",
+         {Exchange{.reply = head, .chunkSize = 1, .chunkDelay = 20ms, .endlessBody = "x"}},
+         800ms,
+         "Error reading data: (28) Timeout was reached"},
+        {"redirects that each answer in time",
+         {Exchange{.reply = redirect("302 Found", "/b"), .delay = 200ms},
+          Exchange{.reply = redirect("302 Found", "/c"), .delay = 200ms},
+          Exchange{.reply = reply("200 OK", "", "late"), .delay = 200ms}},
+         300ms,
+         "Error receiving data: (28) Timeout was reached"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        for (const Exchange& exchange : c.script) {
+            server.add(exchange);
+        }
+        RestClient::Timeouts timeouts = ServiceProfile::shortTimeouts();
+        timeouts.exchange = c.deadline;
+        ServiceProfile profile(timeouts);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW_MESSAGE(profile.get(server.url("/a")), quelvar::Error,
+                             "REST request failed: " + c.error);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        // libcurl's timers may fire a millisecond early.
+        EXPECT_GE(elapsed, c.deadline - 10ms);
+        EXPECT_LT(elapsed, 3s);
     }
 }
 
