@@ -8,7 +8,9 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "http/CookieJar.h"
 #include "http/Url.h"
@@ -67,6 +69,7 @@ constexpr ErrorText kWinHttpTexts[] = {
      "The server returned an invalid or unrecognized response"},
     {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "An error occurred in the secure channel support"},
     {ERROR_WINHTTP_SECURE_FAILURE, "A security error occurred"},
+    {ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW, "The response exceeds an internal WinHTTP size limit"},
     {ERROR_WINHTTP_SECURE_INVALID_CA, "The certificate authority is invalid or incorrect"},
     {ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
      "The host name in the certificate is invalid or does not match"},
@@ -210,9 +213,37 @@ bool hasServerCertificate(HINTERNET request) {
 
 // The WinHTTP session of a client and its cookie store.
 struct RestClient::Session::Transport {
+    // A request sent on a kept connection that the server had closed meanwhile: it fails
+    // before any reply, and goes again on a new connection.
+    class StaleConnection : public Error {
+    public:
+        using Error::Error;
+    };
+
+    // Sends the request once; throws StaleConnection as said above.
+    Reply performOnce(const Exchange& exchange);
+
     Handle session;
     CookieJar cookies;
+    // The local ends (address and port) of the connections the session has used, to tell a
+    // kept connection from a new one.
+    std::vector<std::string> usedConnections;
 };
+
+namespace {
+
+// Returns the local end of the request's connection, empty when WinHTTP cannot tell.
+std::string localEndOf(HINTERNET request) {
+    WINHTTP_CONNECTION_INFO info{};
+    DWORD size = sizeof info;
+    info.cbSize = size;
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size)) {
+        return {};
+    }
+    return std::string(reinterpret_cast<const char*>(&info.LocalAddress), sizeof info.LocalAddress);
+}
+
+}  // namespace
 
 std::string RestClient::Session::Reply::header(std::string_view name) const {
     for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
@@ -221,6 +252,10 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
         }
     }
     return {};
+}
+
+Error RestClient::Session::bodyTooLargeError() {
+    return Error("Error reading data: " + cause(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW));
 }
 
 Error RestClient::Session::contentEncodingError() {
@@ -240,8 +275,21 @@ RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
 RestClient::Session::~Session() = default;
 
 RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange) {
+    try {
+        return m_transport->performOnce(exchange);
+    } catch (const Transport::StaleConnection&) {
+        // libcurl and Windows' WinHTTP repeat such a request themselves; Wine's does not.
+    }
+    try {
+        return m_transport->performOnce(exchange);
+    } catch (const Transport::StaleConnection& error) {
+        throw Error(error.what());
+    }
+}
+
+RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exchange& exchange) {
     const Target target = targetOf(exchange.url);
-    HINTERNET session = m_transport->session.get();
+    HINTERNET session = this->session.get();
     const bool post = exchange.method == RestMethod::Post;
 
     const Handle connection(WinHttpConnect(session, target.host.c_str(), target.port, 0));
@@ -259,15 +307,23 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     }
     HINTERNET h = request.get();
 
-    if (!WinHttpSetTimeouts(h, 0, static_cast<int>(exchange.timeouts.connect.count()),
-                            static_cast<int>(exchange.timeouts.send.count()),
-                            static_cast<int>(exchange.timeouts.receive.count()))) {
+    // No wait may outlast the deadline of the whole execution: each time-out is cut to what is
+    // left of it, and the body is read with a look at the clock after each piece.
+    const auto withinDeadline = [&exchange](std::chrono::milliseconds timeout) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(exchange.deadline - Clock::now());
+        return static_cast<int>(std::clamp(left, std::chrono::milliseconds(1), timeout).count());
+    };
+    if (!WinHttpSetTimeouts(h, 0, withinDeadline(exchange.timeouts.connect),
+                            withinDeadline(exchange.timeouts.send),
+                            withinDeadline(exchange.timeouts.receive))) {
         fail("Error sending data: ", lastError());
     }
     // The wait for the reply headers has a time-out of its own (90 s by default on Windows,
-    // none on Wine); the profile's receive time-out bounds it as every other receive.
+    // none on Wine), which bounds the whole wait on Windows and each receive on Wine; the
+    // receive time-out bounds it, so that the headers arrive within it.
     setOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-              static_cast<DWORD>(exchange.timeouts.receive.count()));
+              static_cast<DWORD>(withinDeadline(exchange.timeouts.receive)));
     setOption(h, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
     setOption(h, WINHTTP_OPTION_DISABLE_FEATURE,
               WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS);
@@ -289,10 +345,9 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     std::vector<std::string> lines = exchange.headers;
     lines.push_back("User-Agent: " + exchange.userAgent);
-    const std::string cookies =
-        m_transport->cookies.headerFor(exchange.url, CookieJar::Clock::now());
-    if (!cookies.empty()) {
-        lines.push_back("Cookie: " + cookies);
+    const std::string cookieHeader = cookies.headerFor(exchange.url, CookieJar::Clock::now());
+    if (!cookieHeader.empty()) {
+        lines.push_back("Cookie: " + cookieHeader);
     }
     for (const std::string& line : lines) {
         const auto colon = line.find(':');
@@ -332,6 +387,14 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     if (ignoreCertificate && target.secure && !hasServerCertificate(h)) {
         throw Error("Error getting Server Certificate");
     }
+    // Whether the request went on a connection of an earlier request.
+    const std::string localEnd = localEndOf(h);
+    const bool keptConnection =
+        !localEnd.empty() && std::find(usedConnections.begin(), usedConnections.end(), localEnd) !=
+                                 usedConnections.end();
+    if (!localEnd.empty() && !keptConnection) {
+        usedConnections.push_back(localEnd);
+    }
     for (std::size_t sent = 0; sent < body.size();) {
         const DWORD piece =
             static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
@@ -345,6 +408,10 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         const DWORD error = lastError();
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
+        }
+        if (keptConnection && (error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
+                               error == ERROR_WINHTTP_CONNECTION_ERROR)) {
+            throw StaleConnection("Error receiving data: " + cause(error));
         }
         fail("Error receiving data: ", error);
     }
@@ -381,7 +448,25 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         }
     }
 
+    // The announced length of the body, when the transport frames it by one.
+    std::optional<unsigned long long> announced;
+    const std::string length = reply.header("Content-Length");
+    if (!length.empty() && reply.header("Transfer-Encoding").empty() &&
+        length.find_first_not_of("0123456789") == std::string::npos && length.size() < 20 &&
+        reply.statusCode != 204 && reply.statusCode != 304) {
+        announced = std::stoull(length);
+    }
+    const bool statusOnly = exchange.replyUse == ReplyUse::StatusOnly;
+    // A caller that needs the content learns before the body is read that it cannot have it.
+    if (!statusOnly && announced && *announced > RestClient::kMaxBodyBytes) {
+        throw bodyTooLargeError();
+    }
     for (;;) {
+        if (Clock::now() >= exchange.deadline) {
+            fail("Error reading data: ", ERROR_WINHTTP_TIMEOUT);
+        }
+        setOption(h, WINHTTP_OPTION_RECEIVE_TIMEOUT,
+                  static_cast<DWORD>(withinDeadline(exchange.timeouts.receive)));
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(h, &available)) {
             fail("Error reading data: ", lastError());
@@ -389,10 +474,22 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         if (available == 0) {
             break;
         }
+        // Past the limit, a caller that reads only the status gets the reply as it stands, any
+        // other an error; either way the rest stays unread and the request's connection is
+        // closed with its handle.
+        const std::size_t room = RestClient::kMaxBodyBytes - reply.body.size();
+        if (room == 0) {
+            if (!statusOnly) {
+                throw bodyTooLargeError();
+            }
+            reply.bodyCut = true;
+            break;
+        }
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(available, room));
         const std::size_t start = reply.body.size();
-        reply.body.resize(start + available);
+        reply.body.resize(start + wanted);
         DWORD read = 0;
-        if (!WinHttpReadData(h, reply.body.data() + start, available, &read)) {
+        if (!WinHttpReadData(h, reply.body.data() + start, wanted, &read)) {
             fail("Error reading data: ", lastError());
         }
         reply.body.resize(start + read);
@@ -403,18 +500,14 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     // A connection that closes within a body of announced length ends the read without
     // error; the reply is incomplete, and taking it as whole would report a cut body as the
     // server's answer.
-    const std::string length = reply.header("Content-Length");
-    if (!length.empty() && reply.header("Transfer-Encoding").empty() &&
-        length.find_first_not_of("0123456789") == std::string::npos && length.size() < 19 &&
-        reply.body.size() < std::stoull(length) && reply.statusCode != 204 &&
-        reply.statusCode != 304) {
+    if (!reply.bodyCut && announced && reply.body.size() < *announced) {
         fail("Error reading data: ", ERROR_WINHTTP_CONNECTION_ERROR);
     }
 
     const auto now = CookieJar::Clock::now();
     for (const auto& [name, value] : reply.headers) {
         if (equalsIgnoringCase(name, "Set-Cookie")) {
-            m_transport->cookies.store(exchange.url, value, now);
+            cookies.store(exchange.url, value, now);
         }
     }
     const std::string location = reply.header("Location");

@@ -12,7 +12,7 @@ namespace quelvar {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = SocketConnection::Clock;
 
 // Winsock is started once per process and stays started: the direct profile may connect at any
 // time until the program ends.
@@ -107,8 +107,8 @@ SOCKET connectTo(const addrinfo& address, std::chrono::milliseconds timeout, int
 
 SocketConnection::SocketConnection(const std::string& host, const std::string& port,
                                    AddressFamily family, std::chrono::milliseconds connectTimeout,
-                                   std::chrono::milliseconds ioTimeout)
-    : m_ioTimeout(ioTimeout) {
+                                   std::chrono::milliseconds ioTimeout, Clock::time_point deadline)
+    : m_ioTimeout(ioTimeout), m_deadline(deadline) {
     startWinsock();
     ADDRINFOW hints{};
     hints.ai_family = family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
@@ -135,7 +135,7 @@ SocketConnection::SocketConnection(const std::string& host, const std::string& p
         plain.ai_addrlen = address->ai_addrlen;
         plain.ai_addr = address->ai_addr;
         int error = 0;
-        const SOCKET socket = connectTo(plain, connectTimeout, error);
+        const SOCKET socket = connectTo(plain, boundedByDeadline(connectTimeout), error);
         if (socket != INVALID_SOCKET) {
             m_handle = static_cast<Handle>(socket);
             return;
@@ -178,11 +178,11 @@ SocketConnection::Attempt SocketConnection::tryReceive(char* buffer, std::size_t
 }
 
 void SocketConnection::waitReadable() {
-    waitFor(socketOf(m_handle), false, m_ioTimeout);
+    waitFor(socketOf(m_handle), false, boundedByDeadline(m_ioTimeout));
 }
 
 void SocketConnection::waitWritable() {
-    waitFor(socketOf(m_handle), true, m_ioTimeout);
+    waitFor(socketOf(m_handle), true, boundedByDeadline(m_ioTimeout));
 }
 
 Error SocketConnection::socketError(int errorNumber) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -43,7 +44,8 @@ const std::string kBody = R"({"requestUrl":"http://lumora.example/lumora_web/loj
 const std::string kAccept = "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n";
 const std::string kAcceptCharset = "Accept-Charset: UTF-8, *;q=0.8\r\n";
 const std::string kUserAgent = "User-Agent: Quelvar-RESTClient/1.0\r\n";
-const std::string kBodyTooLarge = "Error reading data: (63) Maximum file size exceeded";
+const std::string kBodyTooLarge =
+    quelvar::test::transportFailure(quelvar::test::TransportFailure::BodyTooLarge);
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -270,11 +272,9 @@ TEST(ContentDecoderDecode, BoundsWhatGzipDecompressesTo) {
     EXPECT_FALSE(start.empty());
     EXPECT_TRUE(text.starts_with(start));
     EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(cut), quelvar::Error,
-                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
-                         "Transfer-Encoding");
+                         transportFailure(TransportFailure::BadContentCoding));
     EXPECT_THROW_MESSAGE(ContentDecoder::gunzip("not gzip", quelvar::BodyEnd::Cut), quelvar::Error,
-                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
-                         "Transfer-Encoding");
+                         transportFailure(TransportFailure::BadContentCoding));
 }
 
 TEST(RestRequestParameters, AddOverwritesByName) {
@@ -651,6 +651,11 @@ TEST_F(RestWireTest, StatusLineIsOnlyTheFirstLineOfEachReply) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
         "HTTP/1.1: 503 as a header\r\nContent-Length: 4\r\n\r\ncaf\xE9");
     ServiceProfile profile;
+    // A transport that fails on the interim reply (Wine's WinHTTP) never gets to the rest.
+    if (const std::string failure = quelvar::test::interimReplyFailure(); !failure.empty()) {
+        EXPECT_THROW_MESSAGE(profile.get(server.url("/x")), quelvar::Error, failure);
+        return;
+    }
     profile.get(server.url("/x"));
     const RestResponse& r = profile.response;
     EXPECT_EQ(r.statusCode(), 200);
@@ -958,20 +963,28 @@ TEST_F(RestWireTest, ExchangeDeadlineEndsAReplyThatNeverEnds) {
                    .chunkDelay = 20ms,
                    .endlessBody = "a"}},
          300ms,
-         "Error receiving data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineBeforeReply)},
         {"body trickled",
          {Exchange{.reply = head, .chunkSize = 1, .chunkDelay = 20ms, .endlessBody = "x"}},
          800ms,
-         "Error reading data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineWithinBody)},
         {"redirects that each answer in time",
          {Exchange{.reply = redirect("302 Found", "/b"), .delay = 200ms},
           Exchange{.reply = redirect("302 Found", "/c"), .delay = 200ms},
           Exchange{.reply = reply("200 OK", "", "late"), .delay = 200ms}},
          300ms,
-         "Error receiving data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineBeforeReply)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine's WinHTTP bounds each receive of the reply head, not the whole wait for it, and
+        // reads on while bytes trickle in; Windows bounds the whole wait.
+        if (quelvar::test::runsUnderWine() &&
+            c.script.front().reply.find("X-Slow") != std::string::npos) {
+            std::cout << "[ SKIPPED  ] " << c.name
+                      << ": Wine bounds each receive of the head only\n";
+            continue;
+        }
         ScriptedServer server;
         for (const Exchange& exchange : c.script) {
             server.add(exchange);

@@ -12,15 +12,18 @@ namespace quelvar::test {
 
 // A failure whose cause text is the transport's own.
 enum class TransportFailure {
-    ConnectionRefused,   // sending: nothing listens on the port
-    ResetBeforeReply,    // receiving: the server resets the connection instead of replying
-    ClosedBeforeReply,   // receiving: the server closes without a byte of reply
-    NoHttpReply,         // receiving: the reply is no HTTP status line
-    ClosedWithinBody,    // reading: the connection ends before the announced body length
-    BadContentCoding,    // reading: a gzip body that is no gzip stream
-    SilentServer,        // receiving: the receive time-out passes without a reply
-    StalledBody,         // reading: the receive time-out passes within the body
-    SilentTlsHandshake,  // sending: the time-out passes within the TLS handshake
+    ConnectionRefused,    // sending: nothing listens on the port
+    ResetBeforeReply,     // receiving: the server resets the connection instead of replying
+    ClosedBeforeReply,    // receiving: the server closes without a byte of reply
+    NoHttpReply,          // receiving: the reply is no HTTP status line
+    ClosedWithinBody,     // reading: the connection ends before the announced body length
+    BadContentCoding,     // reading: a gzip body that is no gzip stream
+    SilentServer,         // receiving: the receive time-out passes without a reply
+    StalledBody,          // reading: the receive time-out passes within the body
+    SilentTlsHandshake,   // sending: the time-out passes within the TLS handshake
+    DeadlineBeforeReply,  // receiving: the execution's deadline passes before the reply head
+    DeadlineWithinBody,   // reading: the execution's deadline passes within the body
+    BodyTooLarge,         // reading: a body or its content beyond RestClient::kMaxBodyBytes
 };
 
 // Returns the cause the service profile reports for the failure, such as "Error sending data:

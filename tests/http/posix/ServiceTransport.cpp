@@ -32,6 +32,12 @@ std::string transportFailure(TransportFailure failure) {
             return "Error reading data: (28) Timeout was reached";
         case TransportFailure::SilentTlsHandshake:
             return "Error sending data: (28) Timeout was reached";
+        case TransportFailure::DeadlineBeforeReply:
+            return "Error receiving data: (28) Timeout was reached";
+        case TransportFailure::DeadlineWithinBody:
+            return "Error reading data: (28) Timeout was reached";
+        case TransportFailure::BodyTooLarge:
+            return "Error reading data: (63) Maximum file size exceeded";
     }
     return {};
 }

@@ -118,6 +118,13 @@ std::string transportFailure(TransportFailure failure) {
                        "support";
             }
             return "Error sending data: (12002) The operation timed out";
+        case TransportFailure::DeadlineBeforeReply:
+            return "Error receiving data: (12002) The operation timed out";
+        case TransportFailure::DeadlineWithinBody:
+            return "Error reading data: (12002) The operation timed out";
+        case TransportFailure::BodyTooLarge:
+            return "Error reading data: (12184) The response exceeds an internal WinHTTP size "
+                   "limit";
     }
     return {};
 }
