@@ -1,4 +1,4 @@
-#include "app/TerminalTab.h"
+#include "terminal/TerminalTab.h"
 
 #include <string_view>
 

@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QFile>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -12,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsFile.h"
-#include "app/TerminalTab.h"
 #include "checks/CheckRun.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "settings/SettingsFile.h"
+#include "settings/Utf16.h"
+#include "terminal/TerminalTab.h"
 
 namespace {
 
@@ -148,11 +147,11 @@ class TabSettings : public quelvar::SettingsTarget {
 public:
     explicit TabSettings(quelvar::TerminalTab& tab) : m_tab(tab) {}
     void setUsaHttps(bool https) override { m_tab.setHttpsChecked(https); }
-    void setIpExterno(const QString& text) override {
-        m_tab.setExternalText(text.toUtf8().toStdString());
+    void setIpExterno(const std::u16string& text) override {
+        m_tab.setExternalText(quelvar::utf8FromUtf16(text));
     }
-    void setIpInterno(const QString& text) override {
-        m_tab.setInternalText(text.toUtf8().toStdString());
+    void setIpInterno(const std::u16string& text) override {
+        m_tab.setInternalText(quelvar::utf8FromUtf16(text));
     }
 
 private:
@@ -180,7 +179,7 @@ int runProgram(const Options& options) {
     if (options.configFile) {
         TabSettings target(tab);
         try {
-            quelvar::SettingsFile::read(QFile::decodeName(options.configFile->c_str()), target);
+            quelvar::SettingsFile::read(*options.configFile, target);
         } catch (const std::exception& error) {
             std::cerr << kProgram << ": " << shownMessage(error.what()) << '\n';
             return kExitNotGreen;
@@ -211,10 +210,8 @@ int runProgram(const Options& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Taken before Qt sees the command line, byte for byte: the fields are UTF-8 text.
+    // Byte for byte: the fields are UTF-8 text.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    // Core only: the program runs on servers without a display.
-    QCoreApplication application(argc, argv);
 
     Options options;
     try {
