@@ -3,9 +3,8 @@
 #include <windows.h>
 
 #include "http/Error.h"
+#include "http/win32/WideText.h"
 #include "settings/SystemText.h"
-#include "settings/Utf16.h"
-#include "settings/windows/SystemMessage.h"
 
 namespace quelvar {
 
@@ -23,10 +22,7 @@ std::intptr_t openExclusive(const std::filesystem::path& path) {
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        const std::wstring& wide = path.native();
-        const std::string pathText = utf8FromUtf16(
-            std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-        throw Error(cannotOpenMessage(pathText, systemMessage(error)));
+        throw Error(cannotOpenMessage(fromWide(path.native()), systemMessage(error)));
     }
     return reinterpret_cast<std::intptr_t>(file);
 }

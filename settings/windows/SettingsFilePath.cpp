@@ -1,5 +1,5 @@
 #include "settings/SettingsFile.h"
-#include "settings/windows/SystemMessage.h"
+#include "settings/windows/ExecutablePath.h"
 
 namespace quelvar {
 

@@ -1,0 +1,26 @@
+#include <objbase.h>
+#include <windows.h>
+
+#include <exception>
+#include <optional>
+
+#include "app/win32/EventErrorBox.h"
+#include "app/win32/TfmPrincipal.h"
+#include "app/win32/Theme.h"
+
+// The program reads no command line.
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
+                   int /*show*/) {
+    // The imaging component that decodes the indicators' pictures is a COM object.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // The main window carries WS_EX_APPWINDOW, so it is the task-bar entry itself.
+    const std::optional<quelvar::Theme> theme = quelvar::ThemeRegistry().select(L"Ruby Graphite");
+    try {
+        quelvar::TfmPrincipal fmPrincipal({}, theme);
+        fmPrincipal.show();
+        return quelvar::TfmPrincipal::exec();
+    } catch (const std::exception& error) {
+        quelvar::EventErrorBox::show(nullptr, error.what());
+        return 1;
+    }
+}
