@@ -53,3 +53,42 @@ set(RapidJSON_DIR "${rapidjson_root}" CACHE PATH "RapidJSON for the Windows buil
 # cmake/QuelvarTesting.cmake).
 set(QUELVAR_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
 set(CMAKE_CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/wine-run;${QUELVAR_WINEPREFIX}")
+
+# Adds the test that every program of the build imports only DLLs that ship with Windows, and a
+# test of that test: a probe linked against zlib's import library (zlib1.dll) must fail it.
+# Called once every target exists.
+function(quelvar_add_import_table_test)
+    set(programs "")
+    set(directories "${PROJECT_SOURCE_DIR}")
+    while(directories)
+        list(POP_FRONT directories directory)
+        get_property(targets DIRECTORY "${directory}" PROPERTY BUILDSYSTEM_TARGETS)
+        foreach(target IN LISTS targets)
+            get_target_property(type ${target} TYPE)
+            if(type STREQUAL "EXECUTABLE" AND NOT target STREQUAL "import_table_probe")
+                string(APPEND programs "$<TARGET_FILE:${target}>\n")
+            endif()
+        endforeach()
+        get_property(subdirectories DIRECTORY "${directory}" PROPERTY SUBDIRECTORIES)
+        list(APPEND directories ${subdirectories})
+    endwhile()
+    find_program(QUELVAR_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/windows-programs.txt" CONTENT "${programs}")
+    add_test(NAME windows_import_table
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUELVAR_OBJDUMP}
+                     -DPROGRAMS=${CMAKE_BINARY_DIR}/windows-programs.txt
+                     -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
+    set_tests_properties(windows_import_table PROPERTIES LABELS windows TIMEOUT 60)
+
+    add_executable(import_table_probe ${PROJECT_SOURCE_DIR}/cmake/ImportProbe.c)
+    find_library(QUELVAR_ZLIB_IMPORT_LIBRARY NAMES libz.dll.a REQUIRED)
+    target_link_libraries(import_table_probe PRIVATE ${QUELVAR_ZLIB_IMPORT_LIBRARY})
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/import-probe.txt"
+         CONTENT "$<TARGET_FILE:import_table_probe>\n")
+    add_test(NAME windows_import_table_probe
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUELVAR_OBJDUMP}
+                     -DPROGRAMS=${CMAKE_BINARY_DIR}/import-probe.txt
+                     -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
+    set_tests_properties(windows_import_table_probe PROPERTIES LABELS windows TIMEOUT 60
+                         PASS_REGULAR_EXPRESSION "import_table_probe.exe: imports zlib1\\.dll")
+endfunction()
