@@ -538,15 +538,18 @@ void TfmPrincipal::show() {
 int TfmPrincipal::exec() {
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        // The main window handles the Tab key among its controls as a dialog does.
-        HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-        if (root != nullptr && fromHandle(root) != nullptr && IsDialogMessageW(root, &message)) {
-            continue;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        dispatch(message);
     }
     return static_cast<int>(message.wParam);
+}
+
+void TfmPrincipal::dispatch(MSG& message) {
+    HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && fromHandle(root) != nullptr && IsDialogMessageW(root, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
 }
 
 void TfmPrincipal::btnTestarPortasApiClick(HWND /*Sender*/) {

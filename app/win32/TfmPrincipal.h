@@ -129,6 +129,9 @@ public:
 
     // Runs the message loop until the window is closed; returns the exit code.
     static int exec();
+    // Hands one message of the loop on: the Tab key of a main window moves the focus among
+    // its controls as in a dialog, everything else goes to its window procedure.
+    static void dispatch(MSG& message);
 
 private:
     struct Placement {
