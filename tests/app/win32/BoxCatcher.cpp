@@ -10,6 +10,7 @@ namespace {
 
 struct Search {
     DWORD thread;
+    DWORD process;
     std::vector<HWND> found;
 };
 
@@ -17,8 +18,10 @@ BOOL CALLBACK collectBox(HWND window, LPARAM context) {
     auto& search = *reinterpret_cast<Search*>(context);
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
-    if (GetWindowThreadProcessId(window, nullptr) == search.thread &&
-        std::wstring_view(name) == L"#32770" && IsWindowVisible(window)) {
+    DWORD process = 0;
+    const DWORD thread = GetWindowThreadProcessId(window, &process);
+    const bool watched = search.thread != 0 ? thread == search.thread : process == search.process;
+    if (watched && std::wstring_view(name) == L"#32770" && IsWindowVisible(window)) {
         search.found.push_back(window);
     }
     return TRUE;
@@ -33,6 +36,8 @@ BOOL CALLBACK collectChild(HWND child, LPARAM context) {
 
 BoxCatcher::BoxCatcher() : m_thread(GetCurrentThreadId()), m_watcher([this] { watch(); }) {}
 
+BoxCatcher::BoxCatcher(DWORD process) : m_process(process), m_watcher([this] { watch(); }) {}
+
 BoxCatcher::~BoxCatcher() {
     m_stop = true;
     m_watcher.join();
@@ -45,7 +50,7 @@ std::vector<CaughtBox> BoxCatcher::boxes() const {
 
 void BoxCatcher::watch() {
     while (!m_stop) {
-        Search search{m_thread, {}};
+        Search search{m_thread, m_process, {}};
         EnumWindows(collectBox, reinterpret_cast<LPARAM>(&search));
         for (HWND box : search.found) {
             if (std::find(m_closed.begin(), m_closed.end(), box) != m_closed.end()) {

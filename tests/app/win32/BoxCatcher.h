@@ -26,6 +26,8 @@ class BoxCatcher {
 public:
     // Watches the boxes of the calling thread.
     BoxCatcher();
+    // Watches the boxes of another process.
+    explicit BoxCatcher(DWORD process);
     ~BoxCatcher();
     BoxCatcher(const BoxCatcher&) = delete;
     BoxCatcher& operator=(const BoxCatcher&) = delete;
@@ -36,7 +38,8 @@ public:
 private:
     void watch();
 
-    DWORD m_thread;
+    DWORD m_thread = 0;
+    DWORD m_process = 0;
     std::atomic<bool> m_stop = false;
     mutable std::mutex m_mutex;
     std::vector<CaughtBox> m_boxes;
