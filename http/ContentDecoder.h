@@ -9,12 +9,6 @@ namespace quelvar {
 // decompressed, then the bytes are decoded by the charset of the media type into UTF-8.
 class ContentDecoder {
 public:
-    // Returns the media type of a Content-Type value, without parameters and blanks.
-    static std::string mediaType(std::string_view contentType);
-    // Returns the value of the charset parameter of a Content-Type value (name compared without
-    // regard to case; blanks, then single quotes, then double quotes around it removed), or
-    // the empty text when there is none.
-    static std::string charset(std::string_view contentType);
     // Returns the decompressed bytes of a gzip body; throws Error when the data is no valid
     // gzip stream.
     static std::string gunzip(std::string_view body);

@@ -1,7 +1,5 @@
 #include "http/DirectClient.h"
 
-#include <algorithm>
-#include <cctype>
 #include <sstream>
 
 #include "http/DirectBodyDecoder.h"
@@ -11,17 +9,11 @@
 #include "http/TlsConnection.h"
 #include "http/TlsContext.h"
 #include "http/TlsLibrary.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Returns whether a WWW-Authenticate challenge offers a scheme this client could answer.
 bool offersKnownScheme(const DirectReplyReader::Headers& headers) {

@@ -4,38 +4,14 @@
 #include <cctype>
 
 #include "http/Error.h"
+#include "text/Ascii.h"
+#include "text/MediaType.h"
 
 namespace quelvar {
 
 namespace {
 
 constexpr std::size_t kReadSize = 16384;
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && lowered(a) == lowered(b);
-}
-
-std::string_view unquoted(std::string_view text, char quote) {
-    if (text.size() >= 2 && text.front() == quote && text.back() == quote) {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
-}
 
 // Parses a run of hexadecimal digits; nullopt when the text is empty, holds anything else or
 // is too long to be a length this client could hold.
@@ -76,7 +52,7 @@ bool isChunked(std::string_view transferEncoding) {
     const auto comma = transferEncoding.rfind(',');
     const auto last =
         comma == std::string_view::npos ? transferEncoding : transferEncoding.substr(comma + 1);
-    return equalsIgnoringCase(trimmed(last), "chunked");
+    return equalsIgnoringCase(trimBlanks(last), "chunked");
 }
 
 }  // namespace
@@ -139,27 +115,6 @@ std::optional<std::string> DirectReplyReader::headerValue(const Headers& headers
     return std::nullopt;
 }
 
-std::string DirectReplyReader::parameterOf(std::string_view headerValue, std::string_view name) {
-    std::string_view rest = headerValue;
-    auto semicolon = rest.find(';');
-    while (semicolon != std::string_view::npos) {
-        rest.remove_prefix(semicolon + 1);
-        semicolon = rest.find(';');
-        const std::string_view parameter = rest.substr(0, semicolon);
-        const auto equals = parameter.find('=');
-        if (equals != std::string_view::npos &&
-            equalsIgnoringCase(trimmed(parameter.substr(0, equals)), name)) {
-            return std::string(
-                unquoted(unquoted(trimmed(parameter.substr(equals + 1)), '\''), '"'));
-        }
-    }
-    return {};
-}
-
-std::string DirectReplyReader::mediaTypeOf(std::string_view contentType) {
-    return lowered(trimmed(contentType.substr(0, contentType.find(';'))));
-}
-
 std::optional<std::string> DirectReplyReader::readLine() {
     std::size_t scanned = 0;
     for (;;) {
@@ -214,7 +169,7 @@ DirectReplyReader::Headers DirectReplyReader::readHeaders() {
             if (!value.empty()) {
                 value += ' ';
             }
-            value += trimmed(*line);
+            value += trimBlanks(*line);
             continue;
         }
         const auto colon = line->find(':');
@@ -222,8 +177,8 @@ DirectReplyReader::Headers DirectReplyReader::readHeaders() {
             continue;
         }
         const std::string_view text = *line;
-        headers.emplace_back(std::string(trimmed(text.substr(0, colon))),
-                             std::string(trimmed(text.substr(colon + 1))));
+        headers.emplace_back(std::string(trimBlanks(text.substr(0, colon))),
+                             std::string(trimBlanks(text.substr(colon + 1))));
     }
 }
 
@@ -245,8 +200,9 @@ void DirectReplyReader::readBody(Reply& reply) {
         }
     }
     if (const auto contentType = headerValue(reply.headers, "Content-Type")) {
-        const std::string boundary = parameterOf(*contentType, "boundary");
-        if (mediaTypeOf(*contentType).starts_with("multipart/") && !boundary.empty()) {
+        const MediaType mediaType(*contentType);
+        const std::string boundary = mediaType.parameter("boundary").value_or(std::string());
+        if (mediaType.typeStartsWith("multipart/") && !boundary.empty()) {
             readMultipart(boundary, reply.body);
             return;
         }
@@ -263,7 +219,7 @@ void DirectReplyReader::readChunked(std::string& body) {
         // Chunk extensions after ";" carry nothing this client uses. A size that cannot be
         // read ends the body like a close would: what arrived is kept.
         const std::string_view sizeText = *sizeLine;
-        const auto size = parseHex(trimmed(sizeText.substr(0, sizeText.find(';'))));
+        const auto size = parseHex(trimBlanks(sizeText.substr(0, sizeText.find(';'))));
         if (!size) {
             return;
         }

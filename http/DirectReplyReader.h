@@ -42,11 +42,6 @@ public:
     static int statusCodeOf(std::string_view statusLine);
     // Returns the value of the first header of that name (compared without regard to case).
     static std::optional<std::string> headerValue(const Headers& headers, std::string_view name);
-    // Returns the value of a parameter of a header value such as Content-Type ("; name=value"),
-    // trimmed and freed of enclosing quotes; empty when absent.
-    static std::string parameterOf(std::string_view headerValue, std::string_view name);
-    // Returns the media type of a Content-Type value, in lower case, without parameters.
-    static std::string mediaTypeOf(std::string_view contentType);
 
 private:
     std::optional<std::string> readLine();

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "http/ContentDecoder.h"
-#include "http/CurlSession.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
+#include "http/RestClientSession.h"
 #include "http/RestResponse.h"
 #include "http/UrlEncoding.h"
 

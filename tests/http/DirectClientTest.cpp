@@ -24,6 +24,7 @@
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 namespace quelvar {
 namespace {
@@ -212,12 +213,7 @@ TEST(DirectRequestTest, RefusesUrlsItCannotSend) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        try {
-            DirectRequest request(c.url);
-            ADD_FAILURE() << "no error";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.what(), c.message);
-        }
+        EXPECT_THROW_MESSAGE(DirectRequest request(c.url), Error, c.message);
     }
 }
 

@@ -1,15 +1,14 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "http/Error.h"
-#include "http/ProxyResolver.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
-
-typedef void CURL;
 
 namespace quelvar {
 
@@ -20,9 +19,9 @@ public:
     using Error::Error;
 };
 
-// The HTTP session of a RestClient: one libcurl handle kept for the client's life, with its
-// connection cache and its cookie store. Each exchange is a single request and its reply;
-// redirects are left to the caller.
+// The HTTP session of a RestClient, kept for the client's life with its connection cache and
+// its cookie store. Each exchange is a single request and its reply; redirects are left to the
+// caller. The transport is the platform's (libcurl on Linux) and lives behind m_transport.
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };
@@ -65,15 +64,13 @@ public:
     // Certificate").
     Reply perform(const Exchange& exchange);
 
-private:
-    struct Transfer;
+    // Returns the transport's "Error reading data: (number) text" for a body whose content
+    // coding cannot be undone.
+    static Error contentEncodingError();
 
-    CURL* m_handle = nullptr;
-    ProxyResolver m_proxies;
-    // Set by a TLS handshake in which the server asks for a client certificate.
-    bool m_clientCertificateRequested = false;
-    // Every socket libcurl holds open for this session, in use or kept for reuse.
-    std::vector<int> m_sockets;
+private:
+    struct Transport;
+    std::unique_ptr<Transport> m_transport;
 };
 
 }  // namespace quelvar
