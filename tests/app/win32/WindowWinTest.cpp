@@ -911,7 +911,9 @@ TEST_F(WindowWinTest, ThemeFoundOrTheStandardLookAfterItsBox) {
     loaded.addLoaded(mine);
     EXPECT_TRUE(loaded.find(L"MINE").has_value());
 
-    // Without a carried theme: the box, then the standard look.
+    // Without a carried theme: the box, then the standard look. The box is a task dialog;
+    // Wine builds its content from static controls, which the catcher reads (Windows draws a
+    // task dialog's texts itself, without such controls).
     std::optional<Theme> selected;
     std::vector<CaughtBox> boxes;
     {
