@@ -21,7 +21,6 @@ set(allowed
     ole32.dll       # COM, for the shell and the common controls
     oleaut32.dll    # COM automation types
     uxtheme.dll     # visual styles of the controls the window draws itself
-    windowscodecs.dll  # the imaging component that decodes the window's pictures
     dwmapi.dll      # the window frame's colours
     version.dll     # reading a program's version record
 )

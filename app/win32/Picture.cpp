@@ -75,8 +75,12 @@ Picture::Picture(HMODULE module, int resourceId) {
           "decoder");
     ComPtr<IWICBitmapFrameDecode> frame;
     check(decoder->GetFrame(0, frame.out()), "frame");
-    ComPtr<IWICBitmapSource> converted;
-    check(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame.get(), converted.out()),
+    // A converter of the factory, not WICConvertBitmapSource: the program imports nothing of
+    // WindowsCodecs.dll, which COM loads from its registered place in the system directory.
+    ComPtr<IWICFormatConverter> converted;
+    check(factory->CreateFormatConverter(converted.out()), "conversion");
+    check(converted->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
           "conversion");
     UINT width = 0;
     UINT height = 0;

@@ -1,7 +1,6 @@
 #include "app/win32/TfmPrincipal.h"
 
 #include <commctrl.h>
-#include <uxtheme.h>
 
 #include <atomic>
 #include <exception>
@@ -75,13 +74,51 @@ UINT dpiOf(HWND window) {
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-void registerClasses() {
+// Turns the visual styles off for a control, so that the classic drawing takes the colours of
+// WM_CTLCOLOR* and of the control's own colour messages. uxtheme.dll is loaded from the system
+// directory when first needed.
+void withoutVisualStyles(HWND control) {
+    using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static const auto setWindowTheme =
+        systemFunction<SetWindowThemeFunction>(L"uxtheme.dll", "SetWindowTheme");
+    if (setWindowTheme != nullptr) {
+        setWindowTheme(control, L"", L"");
+    }
+}
+
+// Registers the window's class and the containers' class once per process, after the common
+// controls the window uses; throws Error when that fails.
+void registerClasses(WNDPROC windowProcedure, WNDPROC containerProcedure) {
     if (g_windowClass != 0) {
         return;
     }
     INITCOMMONCONTROLSEX controls{sizeof(controls),
                                   ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
+
+    WNDCLASSEXW container{};
+    container.cbSize = sizeof(container);
+    container.lpfnWndProc = containerProcedure;
+    container.hInstance = instance();
+    container.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    container.lpszClassName = kContainerClass;
+    if (RegisterClassExW(&container) == 0) {
+        throw Error("Cannot register the window class");
+    }
+    WNDCLASSEXW window{};
+    window.cbSize = sizeof(window);
+    window.lpfnWndProc = windowProcedure;
+    window.hInstance = instance();
+    window.hIcon = LoadIconW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON));
+    window.hIconSm = static_cast<HICON>(LoadImageW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), 0));
+    window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window.lpszClassName = kWindowClass;
+    g_windowClass = RegisterClassExW(&window);
+    if (g_windowClass == 0) {
+        throw Error("Cannot register the window class");
+    }
 }
 
 bool isUserInput(const MSG& message) {
@@ -167,30 +204,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     RESTRequest1.setMethod(RestMethod::Post);
     RESTRequest1.clearParameters();
 
-    registerClasses();
-    if (g_windowClass == 0) {
-        WNDCLASSEXW window{};
-        window.cbSize = sizeof(window);
-        window.lpfnWndProc = windowProcedure;
-        window.hInstance = instance();
-        window.hIcon = LoadIconW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON));
-        window.hIconSm = static_cast<HICON>(LoadImageW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON),
-                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                       GetSystemMetrics(SM_CYSMICON), 0));
-        window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        window.lpszClassName = kWindowClass;
-        g_windowClass = RegisterClassExW(&window);
-        WNDCLASSEXW container{};
-        container.cbSize = sizeof(container);
-        container.lpfnWndProc = containerProcedure;
-        container.hInstance = instance();
-        container.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        container.lpszClassName = kContainerClass;
-        RegisterClassExW(&container);
-        if (g_windowClass == 0) {
-            throw Error("Cannot register the window class");
-        }
-    }
+    registerClasses(windowProcedure, containerProcedure);
 
     m_green = std::make_unique<Picture>(instance(), QUELVAR_GREEN_PICTURE);
     m_red = std::make_unique<Picture>(instance(), QUELVAR_RED_PICTURE);
@@ -320,7 +334,7 @@ HWND TfmPrincipal::createCheckBox(HWND parent, RECT logical) {
     if (m_theme) {
         // With visual styles the system draws the box's text in its own colour; the classic
         // drawing takes the colours of WM_CTLCOLORSTATIC.
-        SetWindowTheme(box, L"", L"");
+        withoutVisualStyles(box);
     }
     return box;
 }
@@ -354,7 +368,7 @@ void TfmPrincipal::createControls() {
     // A maximum width makes the tool tip break its text at the hints' CR LF.
     SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
     if (m_theme) {
-        SetWindowTheme(m_toolTip, L"", L"");
+        withoutVisualStyles(m_toolTip);
         SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_theme->tipFace, 0);
         SendMessageW(m_toolTip, TTM_SETTIPTEXTCOLOR, m_theme->tipText, 0);
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/win32/LabeledEdit.h"
 #include "app/win32/Picture.h"
 #include "app/win32/Theme.h"
 #include "checks/CheckRun.h"
@@ -18,15 +19,6 @@
 namespace quelvar {
 
 class WindowCheckTab;
-
-// A single-line edit with a label of its own 3 pixels to its left, centred on it vertically,
-// as wide as its text. The parent owns and destroys both windows.
-struct LabeledEdit {
-    HWND edit = nullptr;
-    HWND label = nullptr;
-
-    operator HWND() const { return edit; }
-};
 
 // The main window in Win32 and the common controls: three tabs, one per product, each with its
 // address fields, HTTPS box, "Testar Portas" button, indicators and log box; the service-profile
