@@ -725,9 +725,10 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             (*reinterpret_cast<std::function<void()>*>(lParam))();
             return 0;
         case WM_SHOWWINDOW:
-            // The show event: raised once, by the first show, before the window is visible.
-            if (wParam != FALSE && !m_shown) {
-                m_shown = true;
+            // The show event: raised whenever ShowWindow takes the window from hidden to shown
+            // (lParam 0; the system's own shows, as of an owner being restored, carry a
+            // reason), before the window is visible.
+            if (wParam != FALSE && lParam == 0) {
                 handleEvent([this] { FormShow(m_window); });
             }
             break;

@@ -82,7 +82,7 @@ public:
 
     // Calls TestaPortas with "api".
     void btnTestarPortasApiClick(HWND Sender);
-    // Calls carregarConfig; bound to the window's first show.
+    // Calls carregarConfig; bound to the window's show event.
     void FormShow(HWND Sender);
     // Calls TestaPortas with "web".
     void btnTestarPortasWebClick(HWND Sender);
@@ -115,8 +115,8 @@ public:
     // Returns the DPI the window is laid out for.
     UINT dpi() const { return m_dpi; }
 
-    // Shows the window: its first show reads the settings file first (FormShow), and shows an
-    // error that escapes it in the event error box before the window comes on screen.
+    // Shows the window: a show from hidden reads the settings file first (FormShow), and shows
+    // an error that escapes it in the event error box before the window comes on screen.
     void show();
 
     // Runs the message loop until the window is closed; returns the exit code.
@@ -187,7 +187,6 @@ private:
     std::unique_ptr<WindowCheckTab> m_apiTab;
     std::unique_ptr<WindowCheckTab> m_webTab;
     std::unique_ptr<WindowCheckTab> m_whatsTab;
-    bool m_shown = false;
     bool m_running = false;
     bool m_closeRequested = false;
     bool m_destroying = false;

@@ -881,7 +881,9 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
     }
 }
 
-TEST_F(WindowWinTest, SettingsFileIsReadAtTheFirstShowOnly) {
+// The settings file is read by the show event only: at the show from hidden, not when tabs
+// change or runs take place.
+TEST_F(WindowWinTest, SettingsFileIsReadAtEachShowOnly) {
     // A config.js in the working directory is never read.
     std::ofstream("config.js") << "const IP_INTERNO = 'working directory';\n";
     writeConfig("const IP_EXTERNO = 'primeiro';\nconst USA_HTTPS = true;\n");
@@ -893,10 +895,18 @@ TEST_F(WindowWinTest, SettingsFileIsReadAtTheFirstShowOnly) {
     EXPECT_TRUE(windowText(w.edtApiInterno).empty());
     EXPECT_EQ(SendMessageW(w.cbApiHttps, BM_GETCHECK, 0, 0), BST_CHECKED);
     writeConfig("const IP_EXTERNO = 'segundo';\n");
-    ShowWindow(w.handle(), SW_HIDE);
-    w.show();
+    SendMessageW(w.PageControl1, TCM_SETCURSEL, 0, 0);
+    NMHDR change{w.PageControl1, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(w.handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
     w.TestaPortas(L"api");
     EXPECT_EQ(windowText(w.edtApiExterno), L"primeiro");
+    // A show of the window while it is on screen is no show event; one from hidden is.
+    w.show();
+    EXPECT_EQ(windowText(w.edtApiExterno), L"primeiro");
+    ShowWindow(w.handle(), SW_HIDE);
+    EXPECT_TRUE(showWindow(w).empty());
+    EXPECT_EQ(windowText(w.edtApiExterno), L"segundo");
+    EXPECT_EQ(SendMessageW(w.cbApiHttps, BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
 TEST_F(WindowWinTest, ThemeFoundOrTheStandardLookAfterItsBox) {
