@@ -184,6 +184,13 @@ TEST_F(WindowWinTest, FrameFontAndServiceProfileMembers) {
                sizeof(font), &font);
     EXPECT_EQ(font.lfHeight, -11);
     EXPECT_EQ(std::wstring(font.lfFaceName), L"Tahoma");
+    // The font drawn is Tahoma itself, not a stand-in of another width.
+    HDC dc = GetDC(window);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w.cbWebHttps, WM_GETFONT, 0, 0)));
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    ReleaseDC(window, dc);
+    EXPECT_EQ(std::wstring(face), L"Tahoma");
     for (HWND control : {w.memoWhatsLog, w.btnTestarPortasApi, w.GroupBox2, w.cbWebHttps,
                          w.edtApiExterno.label, w.PageControl1}) {
         EXPECT_EQ(SendMessageW(control, WM_GETFONT, 0, 0),
