@@ -1,5 +1,7 @@
 #include "http/RestClientSession.h"
 
+#include <winsock2.h>
+// After winsock2.h, which must come first.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wincrypt.h>
@@ -10,6 +12,7 @@
 
 #include "http/CookieJar.h"
 #include "http/Url.h"
+#include "http/win32/ProxyChoice.h"
 #include "http/win32/WideText.h"
 #include "text/Ascii.h"
 
@@ -88,6 +91,33 @@ std::string cause(DWORD error) {
     return "(" + std::to_string(error) + ") " + text;
 }
 
+// Returns WinHTTP's error for a socket error. Wine's WinHTTP passes the errors of its sockets
+// on as they are, where Windows reports them as its own.
+DWORD winHttpError(DWORD error) {
+    switch (error) {
+        case WSAETIMEDOUT:
+            return ERROR_WINHTTP_TIMEOUT;
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAESHUTDOWN:
+        case WSAENOTCONN:
+            return ERROR_WINHTTP_CONNECTION_ERROR;
+        case WSAECONNREFUSED:
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return ERROR_WINHTTP_CANNOT_CONNECT;
+        case WSAHOST_NOT_FOUND:
+            return ERROR_WINHTTP_NAME_NOT_RESOLVED;
+        default:
+            return error;
+    }
+}
+
+// Returns the error of the WinHTTP call that just failed.
+DWORD lastError() {
+    return winHttpError(GetLastError());
+}
+
 [[noreturn]] void fail(const char* what, DWORD error) {
     throw Error(std::string(what) + cause(error));
 }
@@ -100,19 +130,6 @@ struct HandleCloser {
     void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
-
-// Frees the texts WinHTTP's proxy calls allocate with GlobalAlloc.
-struct GlobalText {
-    wchar_t* text = nullptr;
-    ~GlobalText() {
-        if (text != nullptr) {
-            GlobalFree(text);
-        }
-    }
-    GlobalText() = default;
-    GlobalText(const GlobalText&) = delete;
-    GlobalText& operator=(const GlobalText&) = delete;
-};
 
 // Where one request goes, as the transport reads its URL.
 struct Target {
@@ -155,66 +172,9 @@ Target targetOf(const std::string& url) {
     return target;
 }
 
-// The proxy of one request, from the current user's configuration (the settings of the
-// Internet Options dialogue), read anew every time.
-struct ProxyChoice {
-    std::wstring proxy;
-    std::wstring bypass;
-};
-
-// Looks the proxy for the URL up with the options (a configuration script or automatic
-// detection); a lookup that fails because a login failed is repeated once with automatic
-// logon. Returns nothing when the lookup finds no proxy or fails.
-std::optional<ProxyChoice> lookUpProxy(HINTERNET session, const std::wstring& url,
-                                       WINHTTP_AUTOPROXY_OPTIONS options) {
-    WINHTTP_PROXY_INFO info{};
-    BOOL found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-    if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
-        options.fAutoLogonIfChallenged = TRUE;
-        found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-    }
-    GlobalText proxy;
-    GlobalText bypass;
-    proxy.text = found ? info.lpszProxy : nullptr;
-    bypass.text = found ? info.lpszProxyBypass : nullptr;
-    if (!found || info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || proxy.text == nullptr ||
-        *proxy.text == L'\0') {
-        return std::nullopt;
-    }
-    return ProxyChoice{proxy.text, bypass.text != nullptr ? bypass.text : L""};
-}
-
-std::optional<ProxyChoice> proxyFor(HINTERNET session, const std::wstring& url) {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG configuration{};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&configuration)) {
-        // Nothing can be read: automatic detection (DHCP, then DNS) decides.
-        WINHTTP_AUTOPROXY_OPTIONS options{};
-        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-        return lookUpProxy(session, url, options);
-    }
-    GlobalText script;
-    GlobalText proxy;
-    GlobalText bypass;
-    script.text = configuration.lpszAutoConfigUrl;
-    proxy.text = configuration.lpszProxy;
-    bypass.text = configuration.lpszProxyBypass;
-    if (script.text != nullptr && *script.text != L'\0') {
-        WINHTTP_AUTOPROXY_OPTIONS options{};
-        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = script.text;
-        return lookUpProxy(session, url, options);
-    }
-    // The choice of automatic detection alone leads to no lookup.
-    if (proxy.text != nullptr && *proxy.text != L'\0') {
-        return ProxyChoice{proxy.text, bypass.text != nullptr ? bypass.text : L""};
-    }
-    return std::nullopt;
-}
-
 void setOption(HINTERNET request, DWORD option, DWORD value) {
     if (!WinHttpSetOption(request, option, &value, sizeof value)) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
 }
 
@@ -286,7 +246,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     const Handle connection(WinHttpConnect(session, target.host.c_str(), target.port, 0));
     if (!connection) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
     // The path is sent as the shared code built it, already percent-encoded.
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
@@ -295,15 +255,19 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         WinHttpOpenRequest(connection.get(), post ? L"POST" : L"GET", target.pathAndQuery.c_str(),
                            nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
     HINTERNET h = request.get();
 
     if (!WinHttpSetTimeouts(h, 0, static_cast<int>(exchange.timeouts.connect.count()),
                             static_cast<int>(exchange.timeouts.send.count()),
                             static_cast<int>(exchange.timeouts.receive.count()))) {
-        fail("Error sending data: ", GetLastError());
+        fail("Error sending data: ", lastError());
     }
+    // The wait for the reply headers has a time-out of its own (90 s by default on Windows,
+    // none on Wine); the profile's receive time-out bounds it as every other receive.
+    setOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+              static_cast<DWORD>(exchange.timeouts.receive.count()));
     setOption(h, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
     setOption(h, WINHTTP_OPTION_DISABLE_FEATURE,
               WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS);
@@ -312,14 +276,14 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         setOption(h, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateFailures);
     }
 
-    if (const auto proxy = proxyFor(session, toWide(exchange.url))) {
+    if (const auto proxy = currentUserProxy(session, toWide(exchange.url))) {
         WINHTTP_PROXY_INFO info{};
         info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
         info.lpszProxy = const_cast<wchar_t*>(proxy->proxy.c_str());
         info.lpszProxyBypass =
             proxy->bypass.empty() ? nullptr : const_cast<wchar_t*>(proxy->bypass.c_str());
         if (!WinHttpSetOption(h, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
     }
 
@@ -339,7 +303,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         const std::wstring wide = toWide(line);
         if (!WinHttpAddRequestHeaders(h, wide.c_str(), static_cast<DWORD>(wide.size()),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
     }
 
@@ -349,7 +313,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
                                   static_cast<DWORD>(body.size()), 0);
     };
     if (!send()) {
-        const DWORD error = GetLastError();
+        const DWORD error = lastError();
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
@@ -373,12 +337,12 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
             static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
         DWORD written = 0;
         if (!WinHttpWriteData(h, body.data() + sent, piece, &written)) {
-            fail("Error sending data: ", GetLastError());
+            fail("Error sending data: ", lastError());
         }
         sent += written;
     }
     if (!WinHttpReceiveResponse(h, nullptr)) {
-        const DWORD error = GetLastError();
+        const DWORD error = lastError();
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
@@ -391,7 +355,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
-        fail("Error receiving data: ", GetLastError());
+        fail("Error receiving data: ", lastError());
     }
     reply.statusCode = static_cast<int>(status);
     reply.statusText =
@@ -420,7 +384,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(h, &available)) {
-            fail("Error reading data: ", GetLastError());
+            fail("Error reading data: ", lastError());
         }
         if (available == 0) {
             break;
@@ -429,7 +393,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
         reply.body.resize(start + available);
         DWORD read = 0;
         if (!WinHttpReadData(h, reply.body.data() + start, available, &read)) {
-            fail("Error reading data: ", GetLastError());
+            fail("Error reading data: ", lastError());
         }
         reply.body.resize(start + read);
         if (read == 0) {

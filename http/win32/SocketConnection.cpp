@@ -119,7 +119,9 @@ SocketConnection::SocketConnection(const std::string& host, const std::string& p
     // GetAddrInfoW takes the host as UTF-16, so names outside the ANSI code page resolve too.
     const int resolved = GetAddrInfoW(toWide(host).c_str(), toWide(port).c_str(), &hints, &found);
     if (resolved != 0) {
-        throw socketError(resolved);
+        // Wine passes some codes of its host's resolver on as they are (negative numbers);
+        // Windows reports every name it cannot resolve as no such host.
+        throw socketError(resolved > 0 ? resolved : WSAHOST_NOT_FOUND);
     }
     const std::unique_ptr<ADDRINFOW, void (*)(ADDRINFOW*)> addresses(found, FreeAddrInfoW);
 
@@ -185,7 +187,7 @@ void SocketConnection::waitWritable() {
 
 Error SocketConnection::socketError(int errorNumber) {
     return Error("Socket Error # " + std::to_string(errorNumber) + "\r\n" +
-                 systemMessage(static_cast<unsigned long>(errorNumber)));
+                 socketErrorMessage(errorNumber));
 }
 
 }  // namespace quelvar

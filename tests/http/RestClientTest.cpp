@@ -20,6 +20,7 @@
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
+#include "tests/fixtures/Wine.h"
 #include "tests/http/ServiceTransport.h"
 
 using namespace std::chrono_literals;
@@ -448,7 +449,7 @@ std::vector<WireCase> wireCases() {
          {postRequest("/v1/status")},
          200,
          "{\"ok\":1}",
-         ""},
+         quelvar::test::interimReplyFailure()},
         {"iso-8859-1",
          RestMethod::Get,
          "/x",
@@ -867,8 +868,11 @@ TEST_F(RestWireTest, CertificateFailuresAreAcceptedAfterOneRepeat) {
         profile.post(server.url("/v1/status"));
         EXPECT_EQ(profile.response.statusCode(), 200);
         EXPECT_EQ(profile.response.content(), "{\"tls\":1}");
-        EXPECT_EQ(server.failedHandshakes(), 1u) << "the verifying attempt";
-        EXPECT_EQ(server.connectionCount(), 1u) << "the repeated attempt";
+        // The verifying attempt and the repeated one; the first fails the handshake where
+        // the transport checks the certificate within it.
+        const bool inHandshake = quelvar::test::checksCertificateInHandshake();
+        EXPECT_EQ(server.failedHandshakes(), inHandshake ? 1u : 0u);
+        EXPECT_EQ(server.connectionCount(), inHandshake ? 1u : 2u);
         ASSERT_EQ(server.requests().size(), 1u);
         EXPECT_EQ(wireForm(server.requests()[0]),
                   wireForm(replaced(postRequest("/v1/status"), {{"{host}", server.authority()}})));
@@ -882,7 +886,11 @@ TEST_F(RestWireTest, TlsHandshakeNamesTheUrlHost) {
     ServiceProfile profile;
     profile.post("https://localhost:" + std::to_string(server.port()) + "/v1/status");
     EXPECT_EQ(profile.response.statusCode(), 200);
-    EXPECT_EQ(server.serverNames(), std::vector<std::string>{"localhost"});
+    // One name per completed handshake: the repeated attempt's, and the verifying one's where
+    // the transport checks the certificate after the handshake.
+    ASSERT_GE(server.connectionCount(), 1u);
+    EXPECT_EQ(server.serverNames(),
+              std::vector<std::string>(server.connectionCount(), "localhost"));
 }
 
 TEST_F(RestWireTest, RedirectsOverTlsRepeatEachUnverifiedHop) {
@@ -905,8 +913,13 @@ TEST_F(RestWireTest, ClientCertificateRequestFails) {
     ScriptedServer server(tls);
     server.addReply(reply("200 OK", "", "never"));
     ServiceProfile profile;
+    // Wine's TLS layer answers the request with an empty certificate instead of telling
+    // WinHTTP, and the server's refusal is one more secure channel error.
     EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
-                         "REST request failed: Unspecified certificate from client");
+                         quelvar::test::runsUnderWine()
+                             ? "REST request failed: Error sending data: (12157) An error "
+                               "occurred in the secure channel support"
+                             : "REST request failed: Unspecified certificate from client");
     EXPECT_TRUE(server.requests().empty());
 }
 

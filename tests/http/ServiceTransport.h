@@ -27,6 +27,16 @@ enum class TransportFailure {
 // (7) Couldn't connect to server".
 std::string transportFailure(TransportFailure failure);
 
+// Returns how the transport ends an exchange whose reply begins with an interim "100 Continue":
+// the empty text where it reads on to the final reply, else its failure (with "REST request
+// failed: " in front).
+std::string interimReplyFailure();
+
+// Returns whether the transport checks the server's certificate within the TLS handshake, so
+// that a certificate it refuses fails the handshake (libcurl with OpenSSL), or after a
+// completed handshake (WinHTTP).
+bool checksCertificateInHandshake();
+
 // Returns the header lines (without CR LF) the transport adds to every request beyond the
 // profile's own and Host and Content-Length.
 std::vector<std::string> transportHeaders();

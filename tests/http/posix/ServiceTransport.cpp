@@ -36,6 +36,14 @@ std::string transportFailure(TransportFailure failure) {
     return {};
 }
 
+std::string interimReplyFailure() {
+    return {};
+}
+
+bool checksCertificateInHandshake() {
+    return true;
+}
+
 std::vector<std::string> transportHeaders() {
     return {};
 }

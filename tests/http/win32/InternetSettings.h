@@ -6,8 +6,8 @@
 namespace quelvar::test {
 
 // The current user's proxy configuration as Windows keeps it: the DefaultConnectionSettings
-// value of HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings\
-// Connections, which the Internet Options dialogue writes and
+// value of the key Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections
+// of HKEY_CURRENT_USER, which the Internet Options dialogue writes and
 // WinHttpGetIEProxyConfigForCurrentUser reads.
 struct InternetSettings {
     // The flags of the value: PROXY_TYPE_DIRECT 1, PROXY_TYPE_PROXY 2, PROXY_TYPE_AUTO_PROXY_URL

@@ -8,8 +8,7 @@ namespace quelvar::test {
 namespace {
 
 std::string socketError(int number) {
-    return "Socket Error # " + std::to_string(number) + "\r\n" +
-           systemMessage(static_cast<unsigned long>(number));
+    return "Socket Error # " + std::to_string(number) + "\r\n" + socketErrorMessage(number);
 }
 
 }  // namespace
