@@ -79,4 +79,39 @@ TEST(DefaultPortTest, KnowsHttpAndHttpsOnly) {
     EXPECT_EQ(quelvar::defaultPort(""), "");
 }
 
+// A Location resolved against the request URL, by RFC 3986 section 5.4's examples and the
+// forms servers send.
+TEST(ResolveReferenceTest, FollowsRfc3986) {
+    struct Case {
+        const char* reference;
+        const char* expected;
+    };
+    const std::string base = "http://a/b/c/d;p?q";
+    const Case cases[] = {
+        {"g", "http://a/b/c/g"},
+        {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},
+        {"//g", "http://g/"},
+        {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q"},
+        {"g#s", "http://a/b/c/g"},
+        {"", "http://a/b/c/d;p?q"},
+        {".", "http://a/b/c/"},
+        {"..", "http://a/b/"},
+        {"../g", "http://a/b/g"},
+        {"../../../g", "http://a/g"},
+        {"/./g", "http://a/g"},
+        {"g/../h", "http://a/b/c/h"},
+        {"https://other:8443/x?y", "https://other:8443/x?y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reference);
+        EXPECT_EQ(quelvar::resolveReference(base, c.reference), c.expected);
+    }
+    EXPECT_EQ(quelvar::resolveReference("http://127.0.0.1:8080", "api-docs/"),
+              "http://127.0.0.1:8080/api-docs/");
+}
+
 }  // namespace
