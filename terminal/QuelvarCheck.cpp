@@ -61,8 +61,8 @@ void printUsage(std::ostream& out) {
         << ")\n"
            "  --config [FILE]   api only: fills both fields and the HTTPS box from a\n"
            "                    settings file (config.js), instead of the three options above;\n"
-           "                    as the last argument without FILE, from the config.js in the\n"
-           "                    program's own directory, as the window does\n"
+           "                    without FILE, from the config.js in the program's own\n"
+           "                    directory, as the window does\n"
            "  --help            shows this text\n"
            "\n"
            "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error.\n";
@@ -111,13 +111,14 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             std::string value;
             if (equals != std::string::npos) {
                 value = argument.substr(equals + 1);
+            } else if (name == "--config" &&
+                       (i + 1 == arguments.size() || arguments[i + 1].starts_with("--"))) {
+                // Without a file: the window's own, "config.js" beside the executable.
+                value.clear();
             } else if (i + 1 < arguments.size()) {
                 // The next argument is the value whatever it looks like, so that a field may
                 // hold any text.
                 value = arguments[++i];
-            } else if (name == "--config") {
-                // The window's own file: "config.js" beside the executable.
-                value.clear();
             } else {
                 throw UsageError(name + " needs a value");
             }

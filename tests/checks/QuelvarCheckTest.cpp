@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,32 @@ TEST(QuelvarCheckTest, ApiRunFromASettingsFile) {
     ASSERT_EQ(statusRequests.size(), 1u);
     EXPECT_EQ(parseRequest(statusRequests[0]).body,
               R"({"requestUrl":"http://portal.invalid:10446/healthcheck"})");
+    EXPECT_EQ(apiServer.requests().size(), 1u);
+}
+
+// "--config" without a file reads the window's own: config.js beside the program.
+TEST(QuelvarCheckTest, ApiRunFromTheSettingsFileBesideTheProgram) {
+    ScriptedServer statusService;
+    statusService.addReply(kGreenReply);
+    ScriptedServer apiServer;
+    apiServer.addReply(httpReply(200, "OK"));
+    const std::filesystem::path config =
+        std::filesystem::path(QUELVAR_CHECK_PROGRAM).parent_path() / "config.js";
+    ASSERT_FALSE(std::filesystem::exists(config)) << "left from another run: " << config;
+    {
+        std::ofstream file(config, std::ios::binary);
+        file << "const USA_HTTPS = false;\r\nconst IP_EXTERNO = 'portal.invalid';\r\n"
+                "const IP_INTERNO = '"
+             << apiServer.authority() << "';\r\n";
+    }
+    const auto result = check({"api", "--config", "--status-url", statusService.url("/v1/status")});
+    std::filesystem::remove(config);
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - ok", "green", "green"));
+    EXPECT_EQ(result.exitStatus, 0);
+    ASSERT_EQ(statusService.requests().size(), 1u);
+    EXPECT_EQ(parseRequest(statusService.requests()[0]).body,
+              R"({"requestUrl":"http://portal.invalid/healthcheck"})");
     EXPECT_EQ(apiServer.requests().size(), 1u);
 }
 
