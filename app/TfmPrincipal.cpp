@@ -343,7 +343,9 @@ void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        // By name, so that nothing made on this thread is read on the window's (the slot
+        // object of a functor call would be, with only Qt's own queue between them).
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();

@@ -41,13 +41,14 @@ struct Options {
     std::optional<std::string> statusUrl;
     // The settings file's path as UTF-8 text; empty for "config.js" beside the executable.
     std::optional<std::string> configFile;
+    bool verbose = false;
     bool help = false;
 };
 
 void printUsage(std::ostream& out) {
     out << "Usage: quelvar-check api|web|whats [--external TEXT] [--internal TEXT] [--https]\n"
-           "                    [--status-url URL]\n"
-           "       quelvar-check api --config [FILE] [--status-url URL]\n"
+           "                    [--status-url URL] [--verbose]\n"
+           "       quelvar-check api --config [FILE] [--status-url URL] [--verbose]\n"
            "\n"
            "Performs the check run of one product, as the product's tab in the Quelvar window\n"
            "does, prints each log line as it is appended and then the state of the external\n"
@@ -63,6 +64,9 @@ void printUsage(std::ostream& out) {
            "                    settings file (config.js), instead of the three options above;\n"
            "                    without FILE, from the config.js in the program's own\n"
            "                    directory, as the window does\n"
+           "  --verbose         after each half's verdict, prints on standard error what led\n"
+           "                    to it: the error's message, the reply's status or the\n"
+           "                    status service's statusCode or code\n"
            "  --help            shows this text\n"
            "\n"
            "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error.\n";
@@ -91,6 +95,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
                 throw UsageError("--https given more than once");
             }
             options.https = true;
+            continue;
+        }
+        if (argument == "--verbose") {
+            if (options.verbose) {
+                throw UsageError("--verbose given more than once");
+            }
+            options.verbose = true;
             continue;
         }
         if (argument.rfind("--", 0) == 0) {
@@ -179,8 +190,10 @@ std::filesystem::path pathOf(const std::string& utf8) {
 }
 
 int runProgram(const Options& options, const quelvar::Console& console) {
-    quelvar::TerminalTab tab(std::cout, console.colourWanted() ? quelvar::TerminalTab::Colour::On
-                                                               : quelvar::TerminalTab::Colour::Off);
+    quelvar::TerminalTab tab(std::cout,
+                             console.colourWanted() ? quelvar::TerminalTab::Colour::On
+                                                    : quelvar::TerminalTab::Colour::Off,
+                             options.verbose ? &std::cerr : nullptr);
     if (options.configFile) {
         TabSettings target(tab);
         try {
