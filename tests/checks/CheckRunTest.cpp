@@ -19,6 +19,7 @@
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/http/ServiceTransport.h"
+#include "tests/http/SocketTransport.h"
 
 namespace quelvar {
 namespace {
@@ -518,7 +519,7 @@ TEST_F(CheckRunTest, ReportsEachHalfsCauseAfterItsVerdict) {
                                    R"(external: chain is empty and code is "EPROTO")",
                                    "after line:Problema com protocolo HTTPS, verifique se está "
                                    "correto.",
-                                   "internal: Socket Error # 111\r\nConnection refused",
+                                   "internal: " + test::socketFailure(test::SocketFailure::Refused),
                                    "after line:Conexão Interna - Erro",
                                }));
 }
