@@ -175,9 +175,11 @@ Target targetOf(const std::string& url) {
     return target;
 }
 
-void setOption(HINTERNET request, DWORD option, DWORD value) {
+// Sets a number option of the request; a failure fails the exchange in its phase (what).
+void setOption(HINTERNET request, DWORD option, DWORD value,
+               const char* what = "Error sending data: ") {
     if (!WinHttpSetOption(request, option, &value, sizeof value)) {
-        fail("Error sending data: ", lastError());
+        fail(what, lastError());
     }
 }
 
@@ -466,7 +468,8 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
             fail("Error reading data: ", ERROR_WINHTTP_TIMEOUT);
         }
         setOption(h, WINHTTP_OPTION_RECEIVE_TIMEOUT,
-                  static_cast<DWORD>(withinDeadline(exchange.timeouts.receive)));
+                  static_cast<DWORD>(withinDeadline(exchange.timeouts.receive)),
+                  "Error reading data: ");
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(h, &available)) {
             fail("Error reading data: ", lastError());
