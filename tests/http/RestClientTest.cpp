@@ -242,6 +242,13 @@ TEST(ContentDecoderDecode, DecodesByCharsetStatusAndMediaType) {
          "\xC3\xA7"},
         {"only exactly gzip is decompressed", 200, "text/plain", "GZIP", "plain", "plain"},
         {"no type", 200, "", "", "text", "text"},
+        {"latin1 alias", 200, "text/plain; charset=latin1", "", "\xE9", "\xC3\xA9"},
+        {"windows-1252", 200, "text/plain; charset=windows-1252", "", "\x80", "\xE2\x82\xAC"},
+        {"us-ascii", 200, "text/plain; charset=us-ascii", "", "ok", "ok"},
+        {"utf-16le", 200, "text/plain; charset=utf-16le", "", std::string("h\0\xE9\0", 4),
+         "h\xC3\xA9"},
+        {"utf-16be", 200, "text/plain; charset=UTF-16BE", "", std::string("\0h\0\xE9", 4),
+         "h\xC3\xA9"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -722,6 +729,28 @@ TEST_F(RestWireTest, SessionKeepsTheConnectionOpenAcrossMethods) {
 }
 
 // libcurl would ask for "100 Continue" before a large body; the profile sends it at once.
+// The do-not-encode body goes in the system's ANSI code page, the other as UTF-8.
+TEST_F(RestWireTest, BodyIsInTheSystemCodePageWithTheDoNotEncodeOption) {
+    const std::optional<std::string> ansi = quelvar::test::ansiCodePageFormOfCafe();
+    if (!ansi) {
+        GTEST_SKIP() << "the system's ANSI code page has no fixed form of \"caf\u00E9\" here";
+    }
+    const std::string text = "{\"requestUrl\":\"http://caf\xC3\xA9/\"}";
+    ScriptedServer server;
+    server.addReply(reply("200 OK", "", "ansi"));
+    server.addReply(reply("200 OK", "", "utf-8"));
+    ServiceProfile profile;
+    profile.post(server.url("/v1/status"), text);
+    profile.request.addParameter({"body", text, quelvar::ParameterKind::RequestBody,
+                                  quelvar::ParameterEncoding::Encode, "application/json"});
+    profile.request.execute();
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].ends_with("\r\n\r\n{\"requestUrl\":\"http://" + *ansi + "/\"}"))
+        << requests[0];
+    EXPECT_TRUE(requests[1].ends_with("\r\n\r\n" + text)) << requests[1];
+}
+
 TEST_F(RestWireTest, LargeBodyGoesWithoutExpect) {
     ScriptedServer server;
     server.addReply(reply("200 OK", "", "received"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ std::string interimReplyFailure();
 // that a certificate it refuses fails the handshake (libcurl with OpenSSL), or after a
 // completed handshake (WinHTTP).
 bool checksCertificateInHandshake();
+
+// Returns "caf\u00E9" in the system's ANSI code page: UTF-8 on POSIX systems, one byte 0xE9 for
+// the é in the Western code page 1252; nothing for another code page.
+std::optional<std::string> ansiCodePageFormOfCafe();
 
 // Returns the header lines (without CR LF) the transport adds to every request beyond the
 // profile's own and Host and Content-Length.

@@ -50,6 +50,10 @@ bool checksCertificateInHandshake() {
     return true;
 }
 
+std::optional<std::string> ansiCodePageFormOfCafe() {
+    return "caf\xC3\xA9";
+}
+
 std::vector<std::string> transportHeaders() {
     return {};
 }

@@ -143,6 +143,13 @@ bool checksCertificateInHandshake() {
     return false;
 }
 
+std::optional<std::string> ansiCodePageFormOfCafe() {
+    if (GetACP() == 1252) {
+        return "caf\xE9";
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> transportHeaders() {
     // WinHTTP keeps the session's connections open for later requests and says so.
     return {"Connection: Keep-Alive"};
