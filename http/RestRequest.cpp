@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "http/CharsetConversion.h"
 #include "http/ContentDecoder.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
@@ -87,13 +88,15 @@ void RestRequest::executeExchange(ReplyUse use) {
         if (typed != m_parameters.rend()) {
             m_client.setContentType(typed->contentType);
         }
-        // The body is the text as it is held, UTF-8: this platform's code page for the
-        // do-not-encode option and the encoding of the other.
+        // The body is the text in the system's ANSI code page with the do-not-encode option,
+        // UTF-8 without it.
         const auto body = std::find_if(
             m_parameters.begin(), m_parameters.end(),
             [](const RestParameter& p) { return p.kind == ParameterKind::RequestBody; });
         if (body != m_parameters.end()) {
-            exchange.body = body->value;
+            exchange.body = body->encoding == ParameterEncoding::DoNotEncode
+                                ? toAnsiCodePage(body->value)
+                                : body->value;
         }
     }
 

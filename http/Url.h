@@ -30,4 +30,9 @@ UrlParts splitUrl(std::string_view text);
 // regard to case), the empty text for any other scheme.
 std::string defaultPort(std::string_view scheme);
 
+// Returns the absolute URL a reference (such as a Location header value) names, resolved
+// against the base URL as RFC 3986 section 5.2 says, with its dot segments removed and without
+// fragment.
+std::string resolveReference(std::string_view base, std::string_view reference);
+
 }  // namespace quelvar

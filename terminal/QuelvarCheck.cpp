@@ -1,10 +1,7 @@
 // quelvar-check: performs the check run of one product from a terminal, with the same code as
 // the window's tabs, and prints the log lines and the indicators' states.
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,6 +14,7 @@
 #include "http/RestResponse.h"
 #include "settings/SettingsFile.h"
 #include "settings/Utf16.h"
+#include "terminal/Console.h"
 #include "terminal/TerminalTab.h"
 
 namespace {
@@ -41,6 +39,7 @@ struct Options {
     std::optional<std::string> internalText;
     bool https = false;
     std::optional<std::string> statusUrl;
+    // The settings file's path as UTF-8 text; empty for "config.js" beside the executable.
     std::optional<std::string> configFile;
     bool verbose = false;
     bool help = false;
@@ -49,7 +48,7 @@ struct Options {
 void printUsage(std::ostream& out) {
     out << "Usage: quelvar-check api|web|whats [--external TEXT] [--internal TEXT] [--https]\n"
            "                    [--status-url URL] [--verbose]\n"
-           "       quelvar-check api --config FILE [--status-url URL] [--verbose]\n"
+           "       quelvar-check api --config [FILE] [--status-url URL] [--verbose]\n"
            "\n"
            "Performs the check run of one product, as the product's tab in the Quelvar window\n"
            "does, prints each log line as it is appended and then the state of the external\n"
@@ -61,8 +60,10 @@ void printUsage(std::ostream& out) {
            "  --status-url URL  status service endpoint (default "
         << quelvar::defaultStatusEndpoint()
         << ")\n"
-           "  --config FILE     api only: fills both fields and the HTTPS box from a\n"
-           "                    settings file (config.js), instead of the three options above\n"
+           "  --config [FILE]   api only: fills both fields and the HTTPS box from a\n"
+           "                    settings file (config.js), instead of the three options above;\n"
+           "                    without FILE, from the config.js in the program's own\n"
+           "                    directory, as the window does\n"
            "  --verbose         after each half's verdict, prints on standard error what led\n"
            "                    to it: the error's message, the reply's status or the\n"
            "                    status service's statusCode or code\n"
@@ -121,6 +122,10 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             std::string value;
             if (equals != std::string::npos) {
                 value = argument.substr(equals + 1);
+            } else if (name == "--config" &&
+                       (i + 1 == arguments.size() || arguments[i + 1].starts_with("--"))) {
+                // Without a file: the window's own, "config.js" beside the executable.
+                value.clear();
             } else if (i + 1 < arguments.size()) {
                 // The next argument is the value whatever it looks like, so that a field may
                 // hold any text.
@@ -178,21 +183,24 @@ std::string shownMessage(std::string message) {
     return message;
 }
 
-bool colourWanted() {
-    const char* term = std::getenv("TERM");
-    return ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr &&
-           !(term != nullptr && std::strcmp(term, "dumb") == 0);
+// Returns the path of a UTF-8 path text, which a narrow std::string would take in the ANSI code
+// page on Windows.
+std::filesystem::path pathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-int runProgram(const Options& options) {
-    quelvar::TerminalTab tab(
-        std::cout,
-        colourWanted() ? quelvar::TerminalTab::Colour::On : quelvar::TerminalTab::Colour::Off,
-        options.verbose ? &std::cerr : nullptr);
+int runProgram(const Options& options, const quelvar::Console& console) {
+    quelvar::TerminalTab tab(std::cout,
+                             console.colourWanted() ? quelvar::TerminalTab::Colour::On
+                                                    : quelvar::TerminalTab::Colour::Off,
+                             options.verbose ? &std::cerr : nullptr);
     if (options.configFile) {
         TabSettings target(tab);
         try {
-            quelvar::SettingsFile::read(*options.configFile, target);
+            quelvar::SettingsFile::read(options.configFile->empty()
+                                            ? quelvar::SettingsFile::besideExecutable()
+                                            : pathOf(*options.configFile),
+                                        target);
         } catch (const std::exception& error) {
             std::cerr << kProgram << ": " << shownMessage(error.what()) << '\n';
             return kExitNotGreen;
@@ -223,8 +231,8 @@ int runProgram(const Options& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Byte for byte: the fields are UTF-8 text.
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const quelvar::Console console;
+    const std::vector<std::string> arguments = quelvar::Console::arguments(argc, argv);
 
     Options options;
     try {
@@ -239,7 +247,7 @@ int main(int argc, char* argv[]) {
         return kExitGreen;
     }
     try {
-        return runProgram(options);
+        return runProgram(options, console);
     } catch (const std::exception& error) {
         std::cerr << kProgram << ": " << error.what() << '\n';
         return kExitNotGreen;

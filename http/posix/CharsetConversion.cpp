@@ -48,4 +48,9 @@ std::optional<std::string> convertToUtf8(std::string_view bytes, const std::stri
     return output;
 }
 
+std::string toAnsiCodePage(std::string_view utf8) {
+    // The system's code page is UTF-8 here.
+    return std::string(utf8);
+}
+
 }  // namespace quelvar

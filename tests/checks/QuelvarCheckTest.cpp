@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/http/SocketTransport.h"
 
 namespace quelvar {
 namespace {
@@ -26,6 +29,14 @@ using test::statusReply;
 constexpr std::chrono::milliseconds kLimit = 20000ms;
 
 const std::string kGreenReply = statusReply(R"({"response":{"chain":[{"statusCode":200}]}})");
+
+// Returns the platform's refused-connection socket error with its line break as a blank, as
+// --verbose prints it.
+std::string refusedOnOneLine() {
+    std::string text = test::socketFailure(test::SocketFailure::Refused);
+    const auto lineBreak = text.find("\r\n");
+    return text.replace(lineBreak, 2, " ");
+}
 
 test::ProgramResult check(const std::vector<std::string>& arguments) {
     return runProgram(QUELVAR_CHECK_PROGRAM, arguments, kLimit);
@@ -145,6 +156,32 @@ TEST(QuelvarCheckTest, ApiRunFromASettingsFile) {
     EXPECT_EQ(apiServer.requests().size(), 1u);
 }
 
+// "--config" without a file reads the window's own: config.js beside the program.
+TEST(QuelvarCheckTest, ApiRunFromTheSettingsFileBesideTheProgram) {
+    ScriptedServer statusService;
+    statusService.addReply(kGreenReply);
+    ScriptedServer apiServer;
+    apiServer.addReply(httpReply(200, "OK"));
+    const std::filesystem::path config =
+        std::filesystem::path(QUELVAR_CHECK_PROGRAM).parent_path() / "config.js";
+    ASSERT_FALSE(std::filesystem::exists(config)) << "left from another run: " << config;
+    {
+        std::ofstream file(config, std::ios::binary);
+        file << "const USA_HTTPS = false;\r\nconst IP_EXTERNO = 'portal.invalid';\r\n"
+                "const IP_INTERNO = '"
+             << apiServer.authority() << "';\r\n";
+    }
+    const auto result = check({"api", "--config", "--status-url", statusService.url("/v1/status")});
+    std::filesystem::remove(config);
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - ok", "green", "green"));
+    EXPECT_EQ(result.exitStatus, 0);
+    ASSERT_EQ(statusService.requests().size(), 1u);
+    EXPECT_EQ(parseRequest(statusService.requests()[0]).body,
+              R"({"requestUrl":"http://portal.invalid/healthcheck"})");
+    EXPECT_EQ(apiServer.requests().size(), 1u);
+}
+
 TEST(QuelvarCheckTest, UnreadableSettingsFileRunsNothing) {
     ScriptedServer statusService;
     const test::TempDir dir;
@@ -176,8 +213,7 @@ TEST(QuelvarCheckTest, VerbosePrintsEachHalfsCause) {
          statusReply(R"({"response":{"chain":[{"statusCode":301},{"statusCode":200}]}})"),
          httpReply(200, "OK"), R"(first chain statusCode is "301")", "reply status 200"},
         {"status service down, internal refused", "web", httpReply(503, "Service Unavailable"),
-         std::nullopt, "status service replied with status 503",
-         "Socket Error # 111 Connection refused"},
+         std::nullopt, "status service replied with status 503", refusedOnOneLine()},
         {"service code, blank internal verdict", "whats",
          statusReply(R"({"response":{"chain":[],"code":"ETIMEDOUT"}})"),
          httpReply(204, "No Content"), R"(chain is empty and code is "ETIMEDOUT")",

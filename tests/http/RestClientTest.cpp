@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,8 @@
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
+#include "tests/fixtures/Wine.h"
+#include "tests/http/ServiceTransport.h"
 
 using namespace std::chrono_literals;
 using quelvar::ContentDecoder;
@@ -31,6 +34,9 @@ using quelvar::RestResponse;
 using quelvar::test::Exchange;
 using quelvar::test::ScriptedServer;
 using quelvar::test::thrownMessage;
+using quelvar::test::TransportFailure;
+using quelvar::test::transportFailure;
+using quelvar::test::wireForm;
 
 namespace {
 
@@ -38,7 +44,8 @@ const std::string kBody = R"({"requestUrl":"http://lumora.example/lumora_web/loj
 const std::string kAccept = "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n";
 const std::string kAcceptCharset = "Accept-Charset: UTF-8, *;q=0.8\r\n";
 const std::string kUserAgent = "User-Agent: Quelvar-RESTClient/1.0\r\n";
-const std::string kBodyTooLarge = "Error reading data: (63) Maximum file size exceeded";
+const std::string kBodyTooLarge =
+    quelvar::test::transportFailure(quelvar::test::TransportFailure::BodyTooLarge);
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -111,37 +118,9 @@ struct ServiceProfile {
     RestRequest request;
 };
 
-// Keeps the proxy variables of the environment that runs the tests out of them; tests that
-// need one set it themselves.
-class ProxyEnvironment {
-public:
-    ProxyEnvironment() {
-        for (const char* name : kNames) {
-            if (const char* value = std::getenv(name)) {
-                m_saved[name] = value;
-            }
-            unsetenv(name);
-        }
-    }
-    ~ProxyEnvironment() {
-        for (const char* name : kNames) {
-            unsetenv(name);
-        }
-        for (const auto& [name, value] : m_saved) {
-            setenv(name.c_str(), value.c_str(), 1);
-        }
-    }
-
-private:
-    static constexpr const char* kNames[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
-                                             "HTTPS_PROXY", "all_proxy",  "ALL_PROXY",
-                                             "no_proxy",    "NO_PROXY"};
-    std::map<std::string, std::string> m_saved;
-};
-
 class RestWireTest : public ::testing::Test {
 protected:
-    ProxyEnvironment m_environment;
+    quelvar::test::UserProxyIsolation m_proxy;
 };
 
 // ---- Pure tables -----------------------------------------------------------------------
@@ -263,6 +242,13 @@ TEST(ContentDecoderDecode, DecodesByCharsetStatusAndMediaType) {
          "\xC3\xA7"},
         {"only exactly gzip is decompressed", 200, "text/plain", "GZIP", "plain", "plain"},
         {"no type", 200, "", "", "text", "text"},
+        {"latin1 alias", 200, "text/plain; charset=latin1", "", "\xE9", "\xC3\xA9"},
+        {"windows-1252", 200, "text/plain; charset=windows-1252", "", "\x80", "\xE2\x82\xAC"},
+        {"us-ascii", 200, "text/plain; charset=us-ascii", "", "ok", "ok"},
+        {"utf-16le", 200, "text/plain; charset=utf-16le", "", std::string("h\0\xE9\0", 4),
+         "h\xC3\xA9"},
+        {"utf-16be", 200, "text/plain; charset=UTF-16BE", "", std::string("\0h\0\xE9", 4),
+         "h\xC3\xA9"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,13 +260,11 @@ TEST(ContentDecoderDecode, DecodesByCharsetStatusAndMediaType) {
 TEST(ContentDecoderDecode, FailsOnUnknownCharsetAndBrokenGzip) {
     EXPECT_THROW_MESSAGE(ContentDecoder::decode(200, "text/plain; charset=bogus-9", "", "x"),
                          quelvar::Error, "Invalid encoding name");
-    EXPECT_THROW_MESSAGE(
-        ContentDecoder::decode(200, "text/plain", "gzip", "not gzip"), quelvar::Error,
-        "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(ContentDecoder::decode(200, "text/plain", "gzip", "not gzip"),
+                         quelvar::Error, transportFailure(TransportFailure::BadContentCoding));
     const std::string cut = gzipped(std::string(1000, 'a')).substr(0, 10);
-    EXPECT_THROW_MESSAGE(
-        ContentDecoder::decode(200, "text/plain", "gzip", cut), quelvar::Error,
-        "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(ContentDecoder::decode(200, "text/plain", "gzip", cut), quelvar::Error,
+                         transportFailure(TransportFailure::BadContentCoding));
 }
 
 TEST(ContentDecoderDecode, BoundsWhatGzipDecompressesTo) {
@@ -295,11 +279,9 @@ TEST(ContentDecoderDecode, BoundsWhatGzipDecompressesTo) {
     EXPECT_FALSE(start.empty());
     EXPECT_TRUE(text.starts_with(start));
     EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(cut), quelvar::Error,
-                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
-                         "Transfer-Encoding");
+                         transportFailure(TransportFailure::BadContentCoding));
     EXPECT_THROW_MESSAGE(ContentDecoder::gunzip("not gzip", quelvar::BodyEnd::Cut), quelvar::Error,
-                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
-                         "Transfer-Encoding");
+                         transportFailure(TransportFailure::BadContentCoding));
 }
 
 TEST(RestRequestParameters, AddOverwritesByName) {
@@ -496,7 +478,7 @@ std::vector<WireCase> wireCases() {
          {postRequest("/v1/status")},
          200,
          "{\"ok\":1}",
-         ""},
+         quelvar::test::interimReplyFailure()},
         {"iso-8859-1",
          RestMethod::Get,
          "/x",
@@ -545,8 +527,7 @@ std::vector<WireCase> wireCases() {
          {getRequest("/x")},
          0,
          "",
-         "REST request failed: Error receiving data: (52) Server returned nothing (no headers, "
-         "no data)"},
+         "REST request failed: " + transportFailure(TransportFailure::ClosedBeforeReply)},
         {"closed within the body",
          RestMethod::Get,
          "/x",
@@ -554,7 +535,7 @@ std::vector<WireCase> wireCases() {
          {getRequest("/x")},
          0,
          "",
-         "REST request failed: Error reading data: (18) Transferred a partial file"},
+         "REST request failed: " + transportFailure(TransportFailure::ClosedWithinBody)},
         {"no HTTP reply",
          RestMethod::Get,
          "/x",
@@ -562,7 +543,7 @@ std::vector<WireCase> wireCases() {
          {getRequest("/x")},
          0,
          "",
-         "REST request failed: Error receiving data: (1) Unsupported protocol"},
+         "REST request failed: " + transportFailure(TransportFailure::NoHttpReply)},
     };
 
     // Five redirects are followed; the sixth fails the execution.
@@ -632,7 +613,7 @@ TEST_F(RestWireTest, ExchangesMatchTheirScripts) {
         ASSERT_EQ(requests.size(), c.requests.size());
         for (std::size_t i = 0; i < requests.size(); ++i) {
             SCOPED_TRACE("request " + std::to_string(i));
-            EXPECT_EQ(requests[i], replaced(c.requests[i], values));
+            EXPECT_EQ(wireForm(requests[i]), wireForm(replaced(c.requests[i], values)));
         }
         if (c.error.empty()) {
             EXPECT_EQ(profile.response.statusCode(), c.status);
@@ -677,6 +658,11 @@ TEST_F(RestWireTest, StatusLineIsOnlyTheFirstLineOfEachReply) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
         "HTTP/1.1: 503 as a header\r\nContent-Length: 4\r\n\r\ncaf\xE9");
     ServiceProfile profile;
+    // A transport that fails on the interim reply (Wine's WinHTTP) never gets to the rest.
+    if (const std::string failure = quelvar::test::interimReplyFailure(); !failure.empty()) {
+        EXPECT_THROW_MESSAGE(profile.get(server.url("/x")), quelvar::Error, failure);
+        return;
+    }
     profile.get(server.url("/x"));
     const RestResponse& r = profile.response;
     EXPECT_EQ(r.statusCode(), 200);
@@ -711,11 +697,11 @@ TEST_F(RestWireTest, CookiesAreStoredAndSentBack) {
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     const std::map<std::string, std::string> values = {{"{host}", server.authority()}};
-    EXPECT_EQ(requests[0], replaced(getRequest("/login"), values));
-    EXPECT_EQ(requests[1],
-              replaced("GET /landing HTTP/1.1\r\nHost: {host}\r\n" + kUserAgent +
-                           "Cookie: session=abc\r\n" + kAccept + kAcceptCharset + "\r\n",
-                       values));
+    EXPECT_EQ(wireForm(requests[0]), wireForm(replaced(getRequest("/login"), values)));
+    EXPECT_EQ(wireForm(requests[1]),
+              wireForm(replaced("GET /landing HTTP/1.1\r\nHost: {host}\r\n" + kUserAgent +
+                                    "Cookie: session=abc\r\n" + kAccept + kAcceptCharset + "\r\n",
+                                values)));
     EXPECT_NE(requests[2].find("Cookie: session=abc; theme=dark\r\n"), std::string::npos)
         << requests[2];
 }
@@ -737,11 +723,34 @@ TEST_F(RestWireTest, SessionKeepsTheConnectionOpenAcrossMethods) {
     EXPECT_EQ(server.connectionCount(), 1u);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1], replaced(getRequest("/api-docs"), {{"{host}", server.authority()}}))
+    EXPECT_EQ(wireForm(requests[1]),
+              wireForm(replaced(getRequest("/api-docs"), {{"{host}", server.authority()}})))
         << "nothing of the POST is left on the GET";
 }
 
 // libcurl would ask for "100 Continue" before a large body; the profile sends it at once.
+// The do-not-encode body goes in the system's ANSI code page, the other as UTF-8.
+TEST_F(RestWireTest, BodyIsInTheSystemCodePageWithTheDoNotEncodeOption) {
+    const std::optional<std::string> ansi = quelvar::test::ansiCodePageFormOfCafe();
+    if (!ansi) {
+        GTEST_SKIP() << "the system's ANSI code page has no fixed form of \"caf\u00E9\" here";
+    }
+    const std::string text = "{\"requestUrl\":\"http://caf\xC3\xA9/\"}";
+    ScriptedServer server;
+    server.addReply(reply("200 OK", "", "ansi"));
+    server.addReply(reply("200 OK", "", "utf-8"));
+    ServiceProfile profile;
+    profile.post(server.url("/v1/status"), text);
+    profile.request.addParameter({"body", text, quelvar::ParameterKind::RequestBody,
+                                  quelvar::ParameterEncoding::Encode, "application/json"});
+    profile.request.execute();
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].ends_with("\r\n\r\n{\"requestUrl\":\"http://" + *ansi + "/\"}"))
+        << requests[0];
+    EXPECT_TRUE(requests[1].ends_with("\r\n\r\n" + text)) << requests[1];
+}
+
 TEST_F(RestWireTest, LargeBodyGoesWithoutExpect) {
     ScriptedServer server;
     server.addReply(reply("200 OK", "", "received"));
@@ -752,10 +761,11 @@ TEST_F(RestWireTest, LargeBodyGoesWithoutExpect) {
     ASSERT_EQ(server.requests().size(), 1u);
     const std::string request = server.requests()[0];
     const auto headEnd = request.find("\r\n\r\n") + 4;
-    EXPECT_EQ(request.substr(0, headEnd),
-              "POST /v1/status HTTP/1.1\r\nHost: " + server.authority() + "\r\n" + kUserAgent +
-                  kAccept + kAcceptCharset + "Content-type: application/json\r\nContent-Length: " +
-                  std::to_string(body.size()) + "\r\n\r\n");
+    EXPECT_EQ(
+        wireForm(request.substr(0, headEnd)),
+        wireForm("POST /v1/status HTTP/1.1\r\nHost: " + server.authority() + "\r\n" + kUserAgent +
+                 kAccept + kAcceptCharset + "Content-type: application/json\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\n\r\n"));
     EXPECT_TRUE(request.substr(headEnd) == body) << "the body arrives whole";
 }
 
@@ -763,8 +773,9 @@ TEST_F(RestWireTest, RefusedPortFailsWhileSending) {
     ServiceProfile profile;
     const std::string url =
         "http://127.0.0.1:" + std::to_string(quelvar::test::unusedPort()) + "/x";
-    EXPECT_THROW_MESSAGE(profile.get(url), quelvar::Error,
-                         "REST request failed: Error sending data: (7) Couldn't connect to server");
+    EXPECT_THROW_MESSAGE(
+        profile.get(url), quelvar::Error,
+        "REST request failed: " + transportFailure(TransportFailure::ConnectionRefused));
 }
 
 TEST_F(RestWireTest, ResetWithoutReplyFailsWhileReceiving) {
@@ -775,8 +786,7 @@ TEST_F(RestWireTest, ResetWithoutReplyFailsWhileReceiving) {
     ServiceProfile profile;
     EXPECT_THROW_MESSAGE(
         profile.get(server.url("/x")), quelvar::Error,
-        "REST request failed: Error receiving data: (56) Failure when receiving data from "
-        "the peer");
+        "REST request failed: " + transportFailure(TransportFailure::ResetBeforeReply));
 }
 
 TEST_F(RestWireTest, InvalidUrlsFailBeforeAnythingIsSent) {
@@ -828,7 +838,8 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         ServiceProfile profile(quick);
         std::string error;
         const auto elapsed = measure([&] { profile.get(server.url("/x")); }, error);
-        EXPECT_EQ(error, "REST request failed: Error receiving data: (28) Timeout was reached");
+        EXPECT_EQ(error,
+                  "REST request failed: " + transportFailure(TransportFailure::SilentServer));
         EXPECT_GE(elapsed, 400ms);
         EXPECT_LT(elapsed, 5s);
     }
@@ -843,7 +854,7 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         ServiceProfile profile(quick);
         std::string error;
         const auto elapsed = measure([&] { profile.get(server.url("/x")); }, error);
-        EXPECT_EQ(error, "REST request failed: Error reading data: (28) Timeout was reached");
+        EXPECT_EQ(error, "REST request failed: " + transportFailure(TransportFailure::StalledBody));
         EXPECT_LT(elapsed, 3000ms);
     }
     {
@@ -894,7 +905,8 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         std::string error;
         const std::string url = "https://" + server.authority() + "/x";
         const auto elapsed = measure([&] { profile.get(url); }, error);
-        EXPECT_EQ(error, "REST request failed: Error sending data: (28) Timeout was reached");
+        EXPECT_EQ(error,
+                  "REST request failed: " + transportFailure(TransportFailure::SilentTlsHandshake));
         EXPECT_LT(elapsed, 5s);
     }
 }
@@ -980,20 +992,28 @@ TEST_F(RestWireTest, ExchangeDeadlineEndsAReplyThatNeverEnds) {
                    .chunkDelay = 20ms,
                    .endlessBody = "a"}},
          300ms,
-         "Error receiving data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineBeforeReply)},
         {"body trickled",
          {Exchange{.reply = head, .chunkSize = 1, .chunkDelay = 20ms, .endlessBody = "x"}},
          800ms,
-         "Error reading data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineWithinBody)},
         {"redirects that each answer in time",
          {Exchange{.reply = redirect("302 Found", "/b"), .delay = 200ms},
           Exchange{.reply = redirect("302 Found", "/c"), .delay = 200ms},
           Exchange{.reply = reply("200 OK", "", "late"), .delay = 200ms}},
          300ms,
-         "Error receiving data: (28) Timeout was reached"},
+         transportFailure(TransportFailure::DeadlineBeforeReply)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine's WinHTTP bounds each receive of the reply head, not the whole wait for it, and
+        // reads on while bytes trickle in; Windows bounds the whole wait.
+        if (quelvar::test::runsUnderWine() &&
+            c.script.front().reply.find("X-Slow") != std::string::npos) {
+            std::cout << "[ SKIPPED  ] " << c.name
+                      << ": Wine bounds each receive of the head only\n";
+            continue;
+        }
         ScriptedServer server;
         for (const Exchange& exchange : c.script) {
             server.add(exchange);
@@ -1043,11 +1063,14 @@ TEST_F(RestWireTest, CertificateFailuresAreAcceptedAfterOneRepeat) {
         profile.post(server.url("/v1/status"));
         EXPECT_EQ(profile.response.statusCode(), 200);
         EXPECT_EQ(profile.response.content(), "{\"tls\":1}");
-        EXPECT_EQ(server.failedHandshakes(), 1u) << "the verifying attempt";
-        EXPECT_EQ(server.connectionCount(), 1u) << "the repeated attempt";
+        // The verifying attempt and the repeated one; the first fails the handshake where
+        // the transport checks the certificate within it.
+        const bool inHandshake = quelvar::test::checksCertificateInHandshake();
+        EXPECT_EQ(server.failedHandshakes(), inHandshake ? 1u : 0u);
+        EXPECT_EQ(server.connectionCount(), inHandshake ? 1u : 2u);
         ASSERT_EQ(server.requests().size(), 1u);
-        EXPECT_EQ(server.requests()[0],
-                  replaced(postRequest("/v1/status"), {{"{host}", server.authority()}}));
+        EXPECT_EQ(wireForm(server.requests()[0]),
+                  wireForm(replaced(postRequest("/v1/status"), {{"{host}", server.authority()}})));
     }
 }
 
@@ -1058,7 +1081,11 @@ TEST_F(RestWireTest, TlsHandshakeNamesTheUrlHost) {
     ServiceProfile profile;
     profile.post("https://localhost:" + std::to_string(server.port()) + "/v1/status");
     EXPECT_EQ(profile.response.statusCode(), 200);
-    EXPECT_EQ(server.serverNames(), std::vector<std::string>{"localhost"});
+    // One name per completed handshake: the repeated attempt's, and the verifying one's where
+    // the transport checks the certificate after the handshake.
+    ASSERT_GE(server.connectionCount(), 1u);
+    EXPECT_EQ(server.serverNames(),
+              std::vector<std::string>(server.connectionCount(), "localhost"));
 }
 
 TEST_F(RestWireTest, RedirectsOverTlsRepeatEachUnverifiedHop) {
@@ -1070,7 +1097,8 @@ TEST_F(RestWireTest, RedirectsOverTlsRepeatEachUnverifiedHop) {
     profile.post(server.url("/v1"));
     EXPECT_EQ(profile.response.content(), "done");
     ASSERT_EQ(server.requests().size(), 2u);
-    EXPECT_EQ(server.requests()[1], replaced(postRequest("/v2"), {{"{host}", server.authority()}}));
+    EXPECT_EQ(wireForm(server.requests()[1]),
+              wireForm(replaced(postRequest("/v2"), {{"{host}", server.authority()}})));
 }
 
 TEST_F(RestWireTest, ClientCertificateRequestFails) {
@@ -1080,8 +1108,13 @@ TEST_F(RestWireTest, ClientCertificateRequestFails) {
     ScriptedServer server(tls);
     server.addReply(reply("200 OK", "", "never"));
     ServiceProfile profile;
+    // Wine's TLS layer answers the request with an empty certificate instead of telling
+    // WinHTTP, and the server's refusal is one more secure channel error.
     EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
-                         "REST request failed: Unspecified certificate from client");
+                         quelvar::test::runsUnderWine()
+                             ? "REST request failed: Error sending data: (12157) An error "
+                               "occurred in the secure channel support"
+                             : "REST request failed: Unspecified certificate from client");
     EXPECT_TRUE(server.requests().empty());
 }
 
@@ -1095,6 +1128,10 @@ TEST_F(RestWireTest, TlsOnlyServerAnsweredOverPlainHttpIsAnInvalidReply) {
 }
 
 // ---- Proxy -----------------------------------------------------------------------------
+
+// The proxy variables are the user's proxy configuration on POSIX systems; Windows keeps it in
+// the registry, tested in tests/http/win32/WinHttpProxyTest.cpp.
+#ifndef _WIN32
 
 TEST_F(RestWireTest, ProxyFromTheEnvironmentIsUsedForEveryRequest) {
     ScriptedServer proxy;
@@ -1123,7 +1160,7 @@ TEST_F(RestWireTest, ProxyFromTheEnvironmentIsUsedForEveryRequest) {
     std::size_t direct = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ProxyEnvironment clean;
+        quelvar::test::UserProxyIsolation clean;
         for (const auto& [name, value] : c.environment) {
             setenv(name.c_str(), value.c_str(), 1);
         }
@@ -1155,5 +1192,6 @@ TEST_F(RestWireTest, HttpsGoesThroughTheProxyTunnel) {
         << proxy.requests()[0];
     EXPECT_TRUE(error.starts_with("REST request failed: Error sending data: (")) << error;
 }
+#endif
 
 }  // namespace

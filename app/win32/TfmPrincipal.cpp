@@ -1,0 +1,1134 @@
+#include "app/win32/TfmPrincipal.h"
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <exception>
+#include <thread>
+
+#include "app/win32/EventErrorBox.h"
+#include "app/win32/Resources.h"
+#include "app/win32/SystemFunction.h"
+#include "app/win32/WindowCheckTab.h"
+#include "app/win32/WindowMessages.h"
+#include "checks/ExternalCheck.h"
+#include "checks/Product.h"
+#include "http/Error.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsTarget.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"TfmPrincipal";
+constexpr const wchar_t* kContainerClass = L"QuelvarPanel";
+constexpr const wchar_t* kCaption = L"Quelvar - WEB";
+constexpr int kClientWidth = 645;
+constexpr int kClientHeight = 309;
+constexpr int kLabelSpacing = 3;
+// The tab sheets fill the tab control's display area: 637 by 281 inside its 645 by 309.
+constexpr RECT kSheet{4, 24, 4 + 637, 24 + 281};
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// A tool-window frame (small caption, close button only) that still has a task-bar button.
+constexpr DWORD kWindowExtendedStyle = WS_EX_TOOLWINDOW | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+// The container's GWLP_USERDATA: whether it draws a raised bevel.
+constexpr LONG_PTR kBevel = 1;
+
+constexpr const wchar_t* kTestarPortas = L"Testar Portas";
+constexpr const wchar_t* kUsaHttps = L"Usa Conex\u00e3o Segura (HTTPS)";
+constexpr const wchar_t* kConfigHint = L"Carrega do arquivo config.js do lumora_web";
+constexpr const wchar_t* kWebExternoHint =
+    L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao Lumora "
+    L"Web.\r\nExemplo: lumora.example.com:10446\r\nIP Externo: Porta (se tiver)";
+constexpr const wchar_t* kWebInternoHint =
+    L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao Lumora "
+    L"Web.\r\nExemplo: 192.168.0.10\r\nIP Interno: Porta (se tiver)";
+constexpr const wchar_t* kWhatsExternoHint =
+    L"Sem colocar o http/https na frente, esse seria o IP e Porta Externo em que a API do "
+    L"WhatsApp est\u00e1 instalada.\r\nExemplo: whatsapp.example.com:21465\r\nIP Externo: Porta";
+constexpr const wchar_t* kWhatsInternoHint =
+    L"Sem colocar o http/https na frente, esse seria o IP e Porta Interno em que a API do "
+    L"WhatsApp est\u00e1 instalada.\r\nExemplo: 192.168.0.20:21465\r\nIP Interno: Porta";
+
+ATOM g_windowClass = 0;
+
+HINSTANCE instance() {
+    return GetModuleHandleW(nullptr);
+}
+
+// Returns the DPI of the window's monitor. GetDpiForWindow exists from Windows 10 1607 on;
+// before, the system DPI is the one every window has.
+UINT dpiOf(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow =
+        loadedSystemFunction<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
+    if (getDpiForWindow != nullptr && window != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Turns the visual styles off for a control, so that the classic drawing takes the colours of
+// WM_CTLCOLOR* and of the control's own colour messages. uxtheme.dll is loaded from the system
+// directory when first needed.
+void withoutVisualStyles(HWND control) {
+    using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static const auto setWindowTheme =
+        systemFunction<SetWindowThemeFunction>(L"uxtheme.dll", "SetWindowTheme");
+    if (setWindowTheme != nullptr) {
+        setWindowTheme(control, L"", L"");
+    }
+}
+
+// Registers the window's class and the containers' class once per process, after the common
+// controls the window uses; throws Error when that fails.
+void registerClasses(WNDPROC windowProcedure, WNDPROC containerProcedure) {
+    if (g_windowClass != 0) {
+        return;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                  ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    WNDCLASSEXW container{};
+    container.cbSize = sizeof(container);
+    container.lpfnWndProc = containerProcedure;
+    container.hInstance = instance();
+    container.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    container.lpszClassName = kContainerClass;
+    if (RegisterClassExW(&container) == 0) {
+        throw Error("Cannot register the window class");
+    }
+    WNDCLASSEXW window{};
+    window.cbSize = sizeof(window);
+    window.lpfnWndProc = windowProcedure;
+    window.hInstance = instance();
+    window.hIcon = LoadIconW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON));
+    window.hIconSm = static_cast<HICON>(LoadImageW(instance(), MAKEINTRESOURCEW(QUELVAR_ICON),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), 0));
+    window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window.lpszClassName = kWindowClass;
+    g_windowClass = RegisterClassExW(&window);
+    if (g_windowClass == 0) {
+        throw Error("Cannot register the window class");
+    }
+}
+
+bool isUserInput(const MSG& message) {
+    const UINT id = message.message;
+    if (id >= WM_KEYFIRST && id <= WM_KEYLAST) {
+        return true;
+    }
+    if (id > WM_MOUSEMOVE && id <= WM_MOUSELAST) {
+        return true;
+    }
+    // The caption's close button stays usable: the close it asks for waits for the run.
+    if ((id >= WM_NCLBUTTONDOWN && id <= WM_NCXBUTTONDBLCLK) && message.wParam != HTCLOSE) {
+        return true;
+    }
+    return false;
+}
+
+void fill(HDC dc, const RECT& rect, COLORREF colour) {
+    SetDCBrushColor(dc, colour);
+    FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+void frame(HDC dc, const RECT& rect, COLORREF colour) {
+    SetDCBrushColor(dc, colour);
+    FrameRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+void roundFrame(HDC dc, const RECT& rect, COLORREF border, COLORREF inside, int radius) {
+    HPEN pen = CreatePen(PS_SOLID, 1, border);
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
+    SetDCBrushColor(dc, inside);
+    RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, radius, radius);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+}
+
+COLORREF blend(COLORREF from, COLORREF to, int step, int steps) {
+    const auto mix = [&](int a, int b) { return a + (b - a) * step / (steps > 0 ? steps : 1); };
+    return RGB(mix(GetRValue(from), GetRValue(to)), mix(GetGValue(from), GetGValue(to)),
+               mix(GetBValue(from), GetBValue(to)));
+}
+
+bool hasClass(HWND window, const wchar_t* name) {
+    wchar_t buffer[32] = {};
+    GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
+    return CompareStringOrdinal(buffer, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+// The brushes of the theme's surfaces, made once per window.
+struct TfmPrincipal::Brushes {
+    explicit Brushes(const Theme& theme)
+        : face(CreateSolidBrush(theme.face)),
+          groupFace(CreateSolidBrush(theme.groupFace)),
+          field(CreateSolidBrush(theme.field)),
+          readOnlyField(CreateSolidBrush(theme.readOnlyField)) {}
+    ~Brushes() {
+        for (HBRUSH brush : {face, groupFace, field, readOnlyField}) {
+            DeleteObject(brush);
+        }
+    }
+    Brushes(const Brushes&) = delete;
+    Brushes& operator=(const Brushes&) = delete;
+
+    HBRUSH face;
+    HBRUSH groupFace;
+    HBRUSH field;
+    HBRUSH readOnlyField;
+};
+
+TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> theme)
+    : RESTRequest1(RESTClient1, RESTResponse1),
+      m_runSettings(std::move(runSettings)),
+      m_theme(std::move(theme)) {
+    RESTClient1.setAccept("application/json, text/plain; q=0.9, text/html;q=0.8,");
+    RESTClient1.setAcceptCharset("UTF-8, *;q=0.8");
+    RESTClient1.setContentType("application/json");
+    RESTClient1.setBaseURL(m_runSettings.statusEndpoint);
+    RESTClient1.setRaiseExceptionOn500(false);
+    RESTRequest1.setMethod(RestMethod::Post);
+    RESTRequest1.clearParameters();
+
+    registerClasses(windowProcedure, containerProcedure);
+
+    m_green = std::make_unique<Picture>(instance(), QUELVAR_GREEN_PICTURE);
+    m_red = std::make_unique<Picture>(instance(), QUELVAR_RED_PICTURE);
+    if (m_theme) {
+        m_brushes = std::make_unique<Brushes>(*m_theme);
+    }
+
+    // Made at the system DPI, then laid out again for the DPI of the monitor it is on.
+    m_dpi = dpiOf(nullptr);
+    RECT frame{0, 0, scale(kClientWidth), scale(kClientHeight)};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExtendedStyle);
+    CreateWindowExW(kWindowExtendedStyle, kWindowClass, kCaption, kWindowStyle, CW_USEDEFAULT,
+                    CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                    nullptr, instance(), this);
+    if (m_window == nullptr) {
+        throw Error("Cannot create the main window");
+    }
+    m_dpi = dpiOf(m_window);
+    updateFont();
+    createControls();
+    setTabOrders();
+    layout();
+    resizeToClient();
+
+    m_apiTab = std::make_unique<WindowCheckTab>(
+        m_window,
+        WindowCheckTab::Controls{edtApiExterno,
+                                 edtApiInterno,
+                                 cbApiHttps,
+                                 memoAPILog,
+                                 {imgApiExtGreen, imgApiExtRed, imgApiIntGreen, imgApiIntRed}});
+    m_webTab = std::make_unique<WindowCheckTab>(
+        m_window,
+        WindowCheckTab::Controls{edtWebExterno,
+                                 edtWebInterno,
+                                 cbWebHttps,
+                                 memoWebLog,
+                                 {imgWebExtGreen, imgWebExtRed, imgWebIntGreen, imgWebIntRed}});
+    m_whatsTab = std::make_unique<WindowCheckTab>(
+        m_window, WindowCheckTab::Controls{
+                      edtWhatsExterno,
+                      edtWhatsInterno,
+                      cbWhatsHttps,
+                      memoWhatsLog,
+                      {imgWhatsExtGreen, imgWhatsExtRed, imgWhatsIntGreen, imgWhatsIntRed}});
+}
+
+TfmPrincipal::~TfmPrincipal() {
+    m_destroying = true;
+    if (m_window != nullptr) {
+        DestroyWindow(m_window);
+    }
+    if (m_font != nullptr) {
+        DeleteObject(m_font);
+    }
+}
+
+int TfmPrincipal::scale(int value) const {
+    return MulDiv(value, static_cast<int>(m_dpi), 96);
+}
+
+HWND TfmPrincipal::createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
+                                 DWORD extendedStyle, HWND parent, RECT logical) {
+    HWND control = CreateWindowExW(extendedStyle, windowClass, text, WS_CHILD | style, 0, 0, 0, 0,
+                                   parent, nullptr, instance(), nullptr);
+    if (control == nullptr) {
+        throw Error("Cannot create a control of the main window");
+    }
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_placements.push_back({control, logical});
+    return control;
+}
+
+HWND TfmPrincipal::createContainer(HWND parent, RECT logical, bool bevel) {
+    HWND container = createControl(kContainerClass, L"", WS_VISIBLE | WS_CLIPCHILDREN,
+                                   WS_EX_CONTROLPARENT, parent, logical);
+    SetWindowLongPtrW(container, GWLP_USERDATA, bevel ? kBevel : 0);
+    return container;
+}
+
+HWND TfmPrincipal::createGroupBox(HWND parent, const wchar_t* caption, RECT logical) {
+    HWND box = createControl(WC_BUTTONW, caption, WS_VISIBLE | WS_CLIPCHILDREN | BS_GROUPBOX,
+                             WS_EX_CONTROLPARENT, parent, logical);
+    SetWindowSubclass(box, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+    return box;
+}
+
+// The buttons are worked with the mouse only: no tab stop, and a click does not move the
+// focus (the subclass presses and releases them without the focus a push button takes).
+HWND TfmPrincipal::createButton(HWND parent, RECT logical) {
+    const DWORD look = m_theme ? BS_OWNERDRAW : BS_PUSHBUTTON;
+    HWND button = createControl(WC_BUTTONW, kTestarPortas, WS_VISIBLE | look, 0, parent, logical);
+    SetWindowSubclass(button, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+    return button;
+}
+
+LabeledEdit TfmPrincipal::createEdit(HWND parent, const wchar_t* label, RECT logical,
+                                     const wchar_t* hint, bool readOnly) {
+    LabeledEdit edit;
+    const DWORD border = m_theme ? WS_BORDER : 0;
+    const DWORD clientEdge = m_theme ? 0 : WS_EX_CLIENTEDGE;
+    edit.edit = createControl(
+        WC_EDITW, L"",
+        WS_VISIBLE | WS_TABSTOP | border | ES_AUTOHSCROLL | (readOnly ? ES_READONLY : 0),
+        clientEdge, parent, logical);
+    // The label is placed from its text's size by placeLabel, not from a table.
+    edit.label =
+        CreateWindowExW(0, WC_STATICW, label, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
+                        0, 0, parent, nullptr, instance(), nullptr);
+    SendMessageW(edit.label, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    SetWindowSubclass(edit.edit, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+
+    m_hints.emplace_back(hint);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = parent;
+    tool.uId = reinterpret_cast<UINT_PTR>(edit.edit);
+    tool.lpszText = m_hints.back().data();
+    SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    return edit;
+}
+
+HWND TfmPrincipal::createCheckBox(HWND parent, RECT logical) {
+    HWND box = createControl(WC_BUTTONW, kUsaHttps, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0,
+                             parent, logical);
+    if (m_theme) {
+        // With visual styles the system draws the box's text in its own colour; the classic
+        // drawing takes the colours of WM_CTLCOLORSTATIC.
+        withoutVisualStyles(box);
+    }
+    return box;
+}
+
+HWND TfmPrincipal::createLog(HWND parent) {
+    // Multi-line and read-only, wrapping at its width (no ES_AUTOHSCROLL), without scroll
+    // bars; ES_AUTOVSCROLL only lets appended lines beyond the last visible one in.
+    const DWORD border = m_theme ? WS_BORDER : 0;
+    const DWORD clientEdge = m_theme ? 0 : WS_EX_CLIENTEDGE;
+    HWND log = createControl(
+        WC_EDITW, L"",
+        WS_VISIBLE | WS_TABSTOP | border | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, clientEdge,
+        parent, {412, 13, 412 + 221, 13 + 265});
+    SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
+    SetWindowSubclass(log, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+    return log;
+}
+
+HWND TfmPrincipal::createIndicator(HWND parent, const Picture& picture, RECT logical) {
+    HWND indicator = createControl(WC_STATICW, L"", SS_OWNERDRAW, 0, parent, logical);
+    SetWindowLongPtrW(indicator, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&picture));
+    return indicator;
+}
+
+void TfmPrincipal::createControls() {
+    m_toolTip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance(), nullptr);
+    SendMessageW(m_toolTip, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    // A maximum width makes the tool tip break its text at the hints' CR LF.
+    SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
+    if (m_theme) {
+        withoutVisualStyles(m_toolTip);
+        SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_theme->tipFace, 0);
+        SendMessageW(m_toolTip, TTM_SETTIPTEXTCOLOR, m_theme->tipText, 0);
+    }
+    m_hints.reserve(6);
+
+    const auto rect = [](int left, int top, int width, int height) {
+        return RECT{left, top, left + width, top + height};
+    };
+    Panel1 = createContainer(m_window, rect(0, 0, kClientWidth, kClientHeight), false);
+    PageControl1 = createControl(WC_TABCONTROLW, L"", WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0,
+                                 Panel1, rect(0, 0, kClientWidth, kClientHeight));
+    if (m_theme) {
+        SetWindowSubclass(PageControl1, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+    }
+    const wchar_t* const captions[] = {L"API Web", L"Lumora Web", L"Whatsapp"};
+    for (int i = 0; i < 3; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<wchar_t*>(captions[i]);
+        SendMessageW(PageControl1, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+    // The sheets lie over the tab control's display area, siblings above it, so that the Tab
+    // key goes from the tab control into the sheet in front.
+    TabSheet1 = createContainer(Panel1, kSheet, false);
+    TabSheet2 = createContainer(Panel1, kSheet, false);
+    TabSheet3 = createContainer(Panel1, kSheet, false);
+    Panel2 = createContainer(TabSheet1, rect(0, 0, 637, 281), true);
+    Panel3 = createContainer(TabSheet2, rect(0, 0, 637, 281), true);
+    Panel4 = createContainer(TabSheet3, rect(0, 0, 637, 281), true);
+
+    // API Web. Its fields are filled from config.js only: read-only, and the box disabled.
+    GroupBox1 = createGroupBox(Panel2, L"API WEB", rect(12, 0, 394, 150));
+    btnTestarPortasApi = createButton(GroupBox1, rect(286, 71, 91, 33));
+    edtApiInterno =
+        createEdit(GroupBox1, L"IP/Porta Interno:", rect(103, 44, 260, 21), kConfigHint, true);
+    edtApiExterno =
+        createEdit(GroupBox1, L"IP/Porta Externo:", rect(103, 21, 260, 21), kConfigHint, true);
+    cbApiHttps = createCheckBox(GroupBox1, rect(103, 68, 177, 17));
+    EnableWindow(cbApiHttps, FALSE);
+    memoAPILog = createLog(Panel2);
+
+    // Lumora Web.
+    GroupBox2 = createGroupBox(Panel3, L"Lumora Web", rect(12, 7, 394, 143));
+    btnTestarPortasWeb = createButton(GroupBox2, rect(294, 69, 91, 33));
+    edtWebExterno =
+        createEdit(GroupBox2, L"IP/Porta Externa:", rect(103, 20, 260, 21), kWebExternoHint, false);
+    edtWebInterno =
+        createEdit(GroupBox2, L"IP/Porta Interna:", rect(103, 42, 260, 21), kWebInternoHint, false);
+    cbWebHttps = createCheckBox(GroupBox2, rect(103, 66, 177, 17));
+    memoWebLog = createLog(Panel3);
+
+    // Whatsapp: the log box comes first in its container.
+    memoWhatsLog = createLog(Panel4);
+    GroupBox3 = createGroupBox(Panel4, L"Whatsapp", rect(12, 13, 394, 143));
+    btnTestarPortasWhats = createButton(GroupBox3, rect(294, 69, 91, 33));
+    edtWhatsExterno = createEdit(GroupBox3, L"IP/Porta Externa:", rect(103, 20, 260, 21),
+                                 kWhatsExternoHint, false);
+    edtWhatsInterno = createEdit(GroupBox3, L"IP/Porta Interna:", rect(103, 42, 260, 21),
+                                 kWhatsInternoHint, false);
+    cbWhatsHttps = createCheckBox(GroupBox3, rect(103, 66, 177, 17));
+
+    const Picture& green = *m_green;
+    const Picture& red = *m_red;
+    imgApiExtGreen = createIndicator(GroupBox1, green, rect(365, 21, 20, 21));
+    imgApiExtRed = createIndicator(GroupBox1, red, rect(365, 21, 20, 21));
+    imgApiIntRed = createIndicator(GroupBox1, red, rect(365, 44, 20, 21));
+    imgApiIntGreen = createIndicator(GroupBox1, green, rect(365, 44, 20, 21));
+    imgWebIntGreen = createIndicator(GroupBox2, green, rect(365, 42, 20, 21));
+    imgWebExtRed = createIndicator(GroupBox2, red, rect(365, 20, 19, 21));
+    imgWebExtGreen = createIndicator(GroupBox2, green, rect(365, 20, 20, 21));
+    imgWebIntRed = createIndicator(GroupBox2, red, rect(365, 42, 20, 21));
+    imgWhatsIntRed = createIndicator(GroupBox3, red, rect(364, 42, 20, 21));
+    imgWhatsExtGreen = createIndicator(GroupBox3, green, rect(364, 20, 20, 21));
+    imgWhatsExtRed = createIndicator(GroupBox3, red, rect(364, 20, 20, 21));
+    imgWhatsIntGreen = createIndicator(GroupBox3, green, rect(364, 42, 20, 21));
+
+    m_edits = {&edtApiInterno, &edtApiExterno,   &edtWebExterno,
+               &edtWebInterno, &edtWhatsExterno, &edtWhatsInterno};
+    SendMessageW(PageControl1, TCM_SETCURSEL, 2, 0);
+    showSheet(2);
+}
+
+// The tab order among the children of one parent is their order from the top of the Z order;
+// each list is moved to the bottom in turn, so it ends up in that order.
+void TfmPrincipal::setTabOrders() {
+    const auto order = [](std::initializer_list<HWND> controls) {
+        for (HWND control : controls) {
+            SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+    };
+    order({TabSheet1, TabSheet2, TabSheet3, PageControl1});
+    order({GroupBox1, memoAPILog});
+    order({edtApiInterno, edtApiExterno, cbApiHttps});
+    order({GroupBox2, memoWebLog});
+    order({edtWebExterno, edtWebInterno, cbWebHttps});
+    order({memoWhatsLog, GroupBox3});
+    order({edtWhatsExterno, edtWhatsInterno, cbWhatsHttps});
+}
+
+void TfmPrincipal::layout() {
+    for (const Placement& placement : m_placements) {
+        const RECT& r = placement.logical;
+        SetWindowPos(placement.control, nullptr, scale(r.left), scale(r.top),
+                     scale(r.right - r.left), scale(r.bottom - r.top),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (const LabeledEdit* edit : m_edits) {
+        placeLabel(*edit);
+    }
+}
+
+void TfmPrincipal::placeLabel(const LabeledEdit& edit) {
+    const std::wstring text = windowText(edit.label);
+    HDC dc = GetDC(edit.label);
+    HGDIOBJ previous = SelectObject(dc, m_font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(edit.label, dc);
+    const int height = metrics.tmHeight;
+
+    RECT field{};
+    GetWindowRect(edit.edit, &field);
+    MapWindowPoints(HWND_DESKTOP, GetParent(edit.edit), reinterpret_cast<POINT*>(&field), 2);
+    SetWindowPos(edit.label, nullptr, field.left - scale(kLabelSpacing) - size.cx,
+                 field.top + (field.bottom - field.top - height) / 2, size.cx, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Sizes the frame so that the client area is 645 by 309 at the window's DPI, whatever the
+// frame's own metrics are.
+void TfmPrincipal::resizeToClient() {
+    RECT window{};
+    RECT client{};
+    GetWindowRect(m_window, &window);
+    GetClientRect(m_window, &client);
+    const int width = (window.right - window.left) - client.right + scale(kClientWidth);
+    const int height = (window.bottom - window.top) - client.bottom + scale(kClientHeight);
+    SetWindowPos(m_window, nullptr, 0, 0, width, height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Tahoma 8 points at the window's DPI (11 pixels high at 96), on every control.
+void TfmPrincipal::updateFont() {
+    HFONT font = CreateFontW(-MulDiv(8, static_cast<int>(m_dpi), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                             FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    for (const Placement& placement : m_placements) {
+        SendMessageW(placement.control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    for (const LabeledEdit* edit : m_edits) {
+        SendMessageW(edit->label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (m_toolTip != nullptr) {
+        SendMessageW(m_toolTip, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
+    }
+    if (m_font != nullptr) {
+        DeleteObject(m_font);
+    }
+    m_font = font;
+}
+
+void TfmPrincipal::showSheet(int index) {
+    const HWND sheets[] = {TabSheet1, TabSheet2, TabSheet3};
+    for (int i = 0; i < 3; ++i) {
+        ShowWindow(sheets[i], i == index ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void TfmPrincipal::show() {
+    ShowWindow(m_window, SW_SHOW);
+    if (m_window != nullptr) {
+        UpdateWindow(m_window);
+    }
+}
+
+int TfmPrincipal::exec() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        dispatch(message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void TfmPrincipal::dispatch(MSG& message) {
+    HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && fromHandle(root) != nullptr && IsDialogMessageW(root, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void TfmPrincipal::btnTestarPortasApiClick(HWND /*Sender*/) {
+    TestaPortas(L"api");
+}
+
+void TfmPrincipal::FormShow(HWND /*Sender*/) {
+    carregarConfig();
+}
+
+void TfmPrincipal::btnTestarPortasWebClick(HWND /*Sender*/) {
+    TestaPortas(L"web");
+}
+
+void TfmPrincipal::btnTestarPortasWhatsClick(HWND /*Sender*/) {
+    TestaPortas(L"whats");
+}
+
+void TfmPrincipal::TestaPortas(std::wstring_view tipo) {
+    if (tipo == L"api") {
+        testarPortasApi();
+    } else if (tipo == L"web") {
+        testarPortasWeb();
+    } else {
+        testarPortasWhats();
+    }
+}
+
+void TfmPrincipal::testarPortasApi() {
+    runCheckOf(CheckKind::Api, *m_apiTab);
+}
+
+void TfmPrincipal::testarPortasWeb() {
+    runCheckOf(CheckKind::Web, *m_webTab);
+}
+
+void TfmPrincipal::testarPortasWhats() {
+    runCheckOf(CheckKind::Whats, *m_whatsTab);
+}
+
+void TfmPrincipal::carregarConfig() {
+    class Target : public SettingsTarget {
+    public:
+        explicit Target(TfmPrincipal& window) : m_window(window) {}
+        void setUsaHttps(bool checked) override {
+            SendMessageW(m_window.cbApiHttps, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
+                         0);
+        }
+        void setIpExterno(const std::u16string& text) override {
+            SetWindowTextW(m_window.edtApiExterno, reinterpret_cast<const wchar_t*>(text.c_str()));
+        }
+        void setIpInterno(const std::u16string& text) override {
+            SetWindowTextW(m_window.edtApiInterno, reinterpret_cast<const wchar_t*>(text.c_str()));
+        }
+
+    private:
+        TfmPrincipal& m_window;
+    };
+    Target target(*this);
+    SettingsFile::read(SettingsFile::besideExecutable(), target);
+}
+
+// The run works on a thread of its own while this thread goes on drawing the window; user
+// input is dropped here until the run has ended. Every call of the run on its tab is carried
+// out on this thread (WindowCheckTab), so the controls are only touched from here.
+void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
+    if (m_running) {
+        return;
+    }
+    m_running = true;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+
+    std::exception_ptr failure;
+    std::atomic<bool> ended = false;
+    const HWND window = m_window;
+    std::thread worker([&] {
+        try {
+            runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
+                     m_runSettings);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ended = true;
+        PostMessageW(window, WM_NULL, 0, 0);
+    });
+    bool quit = false;
+    WPARAM quitCode = 0;
+    MSG message{};
+    while (!ended) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            // A quit asked for during the run ends the program's loop after it.
+            quit = true;
+            quitCode = message.wParam;
+            continue;
+        }
+        if (got < 0 || isUserInput(message)) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    worker.join();
+
+    m_running = false;
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if (quit) {
+        PostQuitMessage(static_cast<int>(quitCode));
+    }
+    if (m_closeRequested) {
+        m_closeRequested = false;
+        SendMessageW(m_window, WM_CLOSE, 0, 0);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+template <typename Handler>
+void TfmPrincipal::handleEvent(Handler handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        EventErrorBox::show(m_window, error.what());
+    }
+}
+
+TfmPrincipal* TfmPrincipal::fromHandle(HWND window) {
+    if (window == nullptr || g_windowClass == 0 ||
+        GetClassLongPtrW(window, GCW_ATOM) != static_cast<ULONG_PTR>(g_windowClass)) {
+        return nullptr;
+    }
+    return reinterpret_cast<TfmPrincipal*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK TfmPrincipal::windowProcedure(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<TfmPrincipal*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->m_window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TfmPrincipal*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->m_window = nullptr;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->handleMessage(message, wParam, lParam);
+}
+
+LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case kInvokeMessage:
+            (*reinterpret_cast<std::function<void()>*>(lParam))();
+            return 0;
+        case WM_SHOWWINDOW:
+            // The show event: raised whenever ShowWindow takes the window from hidden to shown
+            // (lParam 0; the system's own shows, as of an owner being restored, carry a
+            // reason), before the window is visible.
+            if (wParam != FALSE && lParam == 0) {
+                handleEvent([this] { FormShow(m_window); });
+            }
+            break;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                const auto sender = reinterpret_cast<HWND>(lParam);
+                if (sender == btnTestarPortasApi) {
+                    handleEvent([this, sender] { btnTestarPortasApiClick(sender); });
+                } else if (sender == btnTestarPortasWeb) {
+                    handleEvent([this, sender] { btnTestarPortasWebClick(sender); });
+                } else if (sender == btnTestarPortasWhats) {
+                    handleEvent([this, sender] { btnTestarPortasWhatsClick(sender); });
+                }
+            }
+            return 0;
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->hwndFrom == PageControl1 && header->code == TCN_SELCHANGE) {
+                showSheet(static_cast<int>(SendMessageW(PageControl1, TCM_GETCURSEL, 0, 0)));
+            }
+            return 0;
+        }
+        case WM_DRAWITEM: {
+            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item.CtlType == ODT_BUTTON) {
+                drawButton(item);
+            } else if (item.CtlType == ODT_STATIC) {
+                const auto* picture = reinterpret_cast<const Picture*>(
+                    GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA));
+                if (picture != nullptr) {
+                    picture->drawClipped(item.hDC, item.rcItem);
+                }
+            }
+            return TRUE;
+        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            if (m_theme) {
+                return controlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam),
+                                     message);
+            }
+            break;
+        case WM_ERASEBKGND: {
+            RECT client{};
+            GetClientRect(m_window, &client);
+            fill(reinterpret_cast<HDC>(wParam), client,
+                 m_theme ? m_theme->face : GetSysColor(COLOR_BTNFACE));
+            return TRUE;
+        }
+        case WM_NEXTDLGCTL: {
+            // Sent by a multi-line edit on Tab; a window that is not a dialog moves the focus
+            // itself.
+            HWND next = lParam != 0 ? reinterpret_cast<HWND>(wParam)
+                                    : GetNextDlgTabItem(m_window, GetFocus(), wParam != 0);
+            if (next != nullptr) {
+                SetFocus(next);
+            }
+            return 0;
+        }
+        case WM_SETCURSOR:
+            if (m_running) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
+        case WM_DPICHANGED: {
+            m_dpi = LOWORD(wParam);
+            updateFont();
+            layout();
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(m_window, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            resizeToClient();
+            RedrawWindow(m_window, nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            return 0;
+        }
+        case WM_CLOSE:
+            // A close asked for during a run is carried out once the run has ended.
+            if (m_running) {
+                m_closeRequested = true;
+                return 0;
+            }
+            DestroyWindow(m_window);
+            return 0;
+        case WM_DESTROY:
+            // Closing the main window ends the program; a window destroyed by its owner, as
+            // the tests do, leaves the loop alone.
+            if (!m_destroying) {
+                PostQuitMessage(0);
+            }
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+// The containers hand what their controls report on to the main window, and draw their
+// surface (and the sheets' panels their raised bevel).
+LRESULT CALLBACK TfmPrincipal::containerProcedure(HWND window, UINT message, WPARAM wParam,
+                                                  LPARAM lParam) {
+    TfmPrincipal* self = fromHandle(GetAncestor(window, GA_ROOT));
+    switch (message) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_DRAWITEM:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_NEXTDLGCTL:
+            if (self != nullptr) {
+                return SendMessageW(self->m_window, message, wParam, lParam);
+            }
+            break;
+        case WM_ERASEBKGND:
+            return TRUE;
+        case WM_PAINT:
+            if (self != nullptr) {
+                PAINTSTRUCT paint{};
+                HDC dc = BeginPaint(window, &paint);
+                self->paintContainer(window, dc);
+                EndPaint(window, &paint);
+                return 0;
+            }
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TfmPrincipal::controlProcedure(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam, UINT_PTR /*id*/, DWORD_PTR data) {
+    auto* self = reinterpret_cast<TfmPrincipal*>(data);
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, controlProcedure, 0);
+        return DefSubclassProc(window, message, wParam, lParam);
+    }
+    bool handled = false;
+    const LRESULT result = self->handleControlMessage(window, message, wParam, lParam, handled);
+    return handled ? result : DefSubclassProc(window, message, wParam, lParam);
+}
+
+LRESULT TfmPrincipal::handleControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                           bool& handled) {
+    handled = true;
+    const bool button = control == btnTestarPortasApi || control == btnTestarPortasWeb ||
+                        control == btnTestarPortasWhats;
+    const bool groupBox = control == GroupBox1 || control == GroupBox2 || control == GroupBox3;
+    if (button) {
+        switch (message) {
+            case WM_LBUTTONDOWN:
+            case WM_LBUTTONDBLCLK:
+                SetCapture(control);
+                SendMessageW(control, BM_SETSTATE, TRUE, 0);
+                return 0;
+            case WM_MOUSEMOVE:
+                if (GetCapture() == control) {
+                    RECT client{};
+                    GetClientRect(control, &client);
+                    const POINT at{static_cast<short>(LOWORD(lParam)),
+                                   static_cast<short>(HIWORD(lParam))};
+                    SendMessageW(control, BM_SETSTATE, PtInRect(&client, at), 0);
+                }
+                return 0;
+            case WM_LBUTTONUP: {
+                if (GetCapture() != control) {
+                    return 0;
+                }
+                const bool pressed = (SendMessageW(control, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0;
+                ReleaseCapture();
+                SendMessageW(control, BM_SETSTATE, FALSE, 0);
+                if (pressed) {
+                    SendMessageW(GetParent(control), WM_COMMAND,
+                                 MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(control));
+                }
+                return 0;
+            }
+            case WM_CAPTURECHANGED:
+                SendMessageW(control, BM_SETSTATE, FALSE, 0);
+                return 0;
+            case WM_KEYDOWN:
+            case WM_KEYUP:
+            case WM_CHAR:
+                return 0;
+            default:
+                break;
+        }
+    } else if (groupBox) {
+        switch (message) {
+            case WM_COMMAND:
+            case WM_NOTIFY:
+            case WM_DRAWITEM:
+            case WM_CTLCOLOREDIT:
+            case WM_CTLCOLORSTATIC:
+            case WM_CTLCOLORBTN:
+            case WM_NEXTDLGCTL:
+                return SendMessageW(m_window, message, wParam, lParam);
+            case WM_ERASEBKGND:
+                if (m_theme) {
+                    return TRUE;
+                }
+                break;
+            case WM_PAINT:
+                if (m_theme) {
+                    PAINTSTRUCT paint{};
+                    HDC dc = BeginPaint(control, &paint);
+                    paintGroupBox(control, dc);
+                    EndPaint(control, &paint);
+                    return 0;
+                }
+                break;
+            default:
+                break;
+        }
+    } else if (control == PageControl1 && m_theme) {
+        if (message == WM_ERASEBKGND) {
+            return TRUE;
+        }
+        if (message == WM_PAINT) {
+            PAINTSTRUCT paint{};
+            HDC dc = BeginPaint(control, &paint);
+            paintTabs(dc);
+            EndPaint(control, &paint);
+            return 0;
+        }
+    } else if (hasClass(control, WC_EDITW) && m_theme) {
+        if (message == WM_NCPAINT) {
+            paintEditBorder(control);
+            return 0;
+        }
+        if (message == WM_SETFOCUS || message == WM_KILLFOCUS) {
+            DefSubclassProc(control, message, wParam, lParam);
+            RedrawWindow(control, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+            return 0;
+        }
+    }
+    handled = false;
+    return 0;
+}
+
+void TfmPrincipal::paintContainer(HWND container, HDC dc) {
+    RECT client{};
+    GetClientRect(container, &client);
+    fill(dc, client, m_theme ? m_theme->face : GetSysColor(COLOR_BTNFACE));
+    if (GetWindowLongPtrW(container, GWLP_USERDATA) != kBevel) {
+        return;
+    }
+    if (!m_theme) {
+        DrawEdge(dc, &client, BDR_RAISEDINNER, BF_RECT);
+        return;
+    }
+    const RECT top{0, 0, client.right, 1};
+    const RECT left{0, 0, 1, client.bottom};
+    const RECT right{client.right - 1, 0, client.right, client.bottom};
+    const RECT bottom{0, client.bottom - 1, client.right, client.bottom};
+    fill(dc, top, m_theme->bevelLight);
+    fill(dc, left, m_theme->bevelLight);
+    fill(dc, right, m_theme->bevelDark);
+    fill(dc, bottom, m_theme->bevelDark);
+}
+
+// The theme's group box: a rounded frame on the darker group surface, its caption in the
+// light ruby accent on the window's face, breaking the frame's top line.
+void TfmPrincipal::paintGroupBox(HWND groupBox, HDC dc) {
+    RECT client{};
+    GetClientRect(groupBox, &client);
+    fill(dc, client, m_theme->face);
+    HGDIOBJ previous = SelectObject(dc, m_font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    const RECT box{0, metrics.tmHeight / 2, client.right, client.bottom};
+    roundFrame(dc, box, m_theme->border, m_theme->groupFace, scale(6));
+
+    const std::wstring caption = windowText(groupBox);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    const RECT behind{scale(8), 0, scale(8) + scale(3) + size.cx + scale(3), metrics.tmHeight};
+    fill(dc, behind, m_theme->face);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, m_theme->accentLight);
+    TextOutW(dc, scale(8) + scale(3), 0, caption.c_str(), static_cast<int>(caption.size()));
+    SelectObject(dc, previous);
+}
+
+// The theme's tab control: the pane's border with a ruby top line, the tab in front in the
+// ruby accent, the others raised graphite.
+void TfmPrincipal::paintTabs(HDC dc) {
+    RECT client{};
+    GetClientRect(PageControl1, &client);
+    fill(dc, client, m_theme->face);
+    HGDIOBJ previous = SelectObject(dc, m_font);
+    SetBkMode(dc, TRANSPARENT);
+
+    const int count = static_cast<int>(SendMessageW(PageControl1, TCM_GETITEMCOUNT, 0, 0));
+    const int selected = static_cast<int>(SendMessageW(PageControl1, TCM_GETCURSEL, 0, 0));
+    RECT first{};
+    SendMessageW(PageControl1, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    const RECT pane{0, first.bottom, client.right, client.bottom};
+    frame(dc, pane, m_theme->border);
+    fill(dc, RECT{0, first.bottom, client.right, first.bottom + scale(2)}, m_theme->accent);
+
+    for (int i = 0; i < count; ++i) {
+        RECT tab{};
+        SendMessageW(PageControl1, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&tab));
+        wchar_t text[64] = {};
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        item.cchTextMax = static_cast<int>(std::size(text));
+        SendMessageW(PageControl1, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+        const bool front = i == selected;
+        if (!front) {
+            tab.top += scale(2);
+        }
+        tab.bottom = first.bottom + (front ? scale(2) : 0);
+        roundFrame(dc, RECT{tab.left, tab.top, tab.right, tab.bottom + scale(3)},
+                   front ? m_theme->accentBright : m_theme->border,
+                   front ? m_theme->accent : m_theme->tab, scale(5));
+        SetTextColor(dc, front ? RGB(255, 255, 255) : m_theme->tabText);
+        DrawTextW(dc, text, -1, &tab, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+    SelectObject(dc, previous);
+}
+
+// The theme's push button: a ruby gradient, darker while pressed, graphite when disabled.
+void TfmPrincipal::drawButton(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+    // The corners show the group box's surface behind the rounded frame.
+    fill(dc, r, m_theme->groupFace);
+    if (disabled || pressed) {
+        roundFrame(dc, r, disabled ? m_theme->border : m_theme->buttonBorder,
+                   disabled ? m_theme->tab : m_theme->accentDark, scale(6));
+    } else {
+        const int height = r.bottom - r.top;
+        for (int y = 1; y < height - 1; ++y) {
+            fill(dc, RECT{r.left + 1, r.top + y, r.right - 1, r.top + y + 1},
+                 blend(m_theme->buttonTop, m_theme->buttonBottom, y, height - 2));
+        }
+        HPEN pen = CreatePen(PS_SOLID, 1, m_theme->buttonBorder);
+        HGDIOBJ oldPen = SelectObject(dc, pen);
+        HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+        RoundRect(dc, r.left, r.top, r.right, r.bottom, scale(6), scale(6));
+        SelectObject(dc, oldBrush);
+        SelectObject(dc, oldPen);
+        DeleteObject(pen);
+    }
+    const std::wstring caption = windowText(item.hwndItem);
+    RECT text = r;
+    if (pressed) {
+        OffsetRect(&text, 0, 1);
+    }
+    HGDIOBJ previous = SelectObject(dc, m_font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, disabled ? m_theme->disabledText : m_theme->buttonText);
+    DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, previous);
+}
+
+// The theme's field border: one pixel, ruby while the field has the focus.
+void TfmPrincipal::paintEditBorder(HWND edit) {
+    HDC dc = GetWindowDC(edit);
+    RECT outer{};
+    GetWindowRect(edit, &outer);
+    OffsetRect(&outer, -outer.left, -outer.top);
+    const bool log = edit == memoAPILog || edit == memoWebLog || edit == memoWhatsLog;
+    COLORREF colour = m_theme->border;
+    if (GetFocus() == edit) {
+        const bool readOnly = (GetWindowLongPtrW(edit, GWL_STYLE) & ES_READONLY) != 0;
+        colour = log || readOnly ? m_theme->accent : m_theme->accentBright;
+    }
+    frame(dc, outer, colour);
+    ReleaseDC(edit, dc);
+}
+
+LRESULT TfmPrincipal::controlColour(HWND control, HDC dc, UINT message) {
+    const bool log = control == memoAPILog || control == memoWebLog || control == memoWhatsLog;
+    if (message == WM_CTLCOLOREDIT || log) {
+        SetTextColor(dc, log ? m_theme->logText : m_theme->text);
+        SetBkColor(dc, m_theme->field);
+        return reinterpret_cast<LRESULT>(m_brushes->field);
+    }
+    if (hasClass(control, WC_EDITW)) {
+        // A read-only field.
+        SetTextColor(dc, m_theme->readOnlyText);
+        SetBkColor(dc, m_theme->readOnlyField);
+        return reinterpret_cast<LRESULT>(m_brushes->readOnlyField);
+    }
+    const HWND parent = GetParent(control);
+    const bool onGroup = parent == GroupBox1 || parent == GroupBox2 || parent == GroupBox3;
+    SetTextColor(dc, IsWindowEnabled(control) ? m_theme->text : m_theme->disabledText);
+    SetBkColor(dc, onGroup ? m_theme->groupFace : m_theme->face);
+    return reinterpret_cast<LRESULT>(onGroup ? m_brushes->groupFace : m_brushes->face);
+}
+
+}  // namespace quelvar

@@ -1,0 +1,195 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/win32/LabeledEdit.h"
+#include "app/win32/Picture.h"
+#include "app/win32/Theme.h"
+#include "checks/CheckRun.h"
+#include "http/RestClient.h"
+#include "http/RestRequest.h"
+#include "http/RestResponse.h"
+
+namespace quelvar {
+
+class WindowCheckTab;
+
+// The main window in Win32 and the common controls: three tabs, one per product, each with its
+// address fields, HTTPS box, "Testar Portas" button, indicators and log box; the service-profile
+// members that every run shares; the dispatch from the buttons to the check runs; and the
+// reading of the settings file when the window is first shown. Every control is a child
+// window of the window, destroyed with it.
+class TfmPrincipal {
+public:
+    // Makes the window, hidden, with every control in its initial state, drawn in the theme or,
+    // without one, in the standard look. The run settings give the status service's endpoint
+    // (the base URL of RESTClient1), the pause before each internal probe and the direct
+    // profile's time-outs. Throws Error when the window cannot be made.
+    explicit TfmPrincipal(CheckRunSettings runSettings = {},
+                          std::optional<Theme> theme = std::nullopt);
+    // Destroys the window and every control on it.
+    ~TfmPrincipal();
+    TfmPrincipal(const TfmPrincipal&) = delete;
+    TfmPrincipal& operator=(const TfmPrincipal&) = delete;
+
+    RestClient RESTClient1;
+    RestRequest RESTRequest1;
+    RestResponse RESTResponse1;
+    HWND Panel1 = nullptr;
+    HWND PageControl1 = nullptr;
+    HWND TabSheet1 = nullptr;
+    HWND TabSheet2 = nullptr;
+    HWND TabSheet3 = nullptr;
+    HWND Panel2 = nullptr;
+    HWND Panel3 = nullptr;
+    HWND Panel4 = nullptr;
+    HWND GroupBox1 = nullptr;
+    HWND btnTestarPortasApi = nullptr;
+    LabeledEdit edtApiInterno;
+    LabeledEdit edtApiExterno;
+    HWND cbApiHttps = nullptr;
+    HWND memoAPILog = nullptr;
+    HWND GroupBox2 = nullptr;
+    HWND btnTestarPortasWeb = nullptr;
+    LabeledEdit edtWebExterno;
+    LabeledEdit edtWebInterno;
+    HWND cbWebHttps = nullptr;
+    HWND memoWebLog = nullptr;
+    HWND memoWhatsLog = nullptr;
+    HWND GroupBox3 = nullptr;
+    HWND btnTestarPortasWhats = nullptr;
+    LabeledEdit edtWhatsExterno;
+    LabeledEdit edtWhatsInterno;
+    HWND cbWhatsHttps = nullptr;
+    HWND imgApiExtGreen = nullptr;
+    HWND imgApiExtRed = nullptr;
+    HWND imgApiIntRed = nullptr;
+    HWND imgApiIntGreen = nullptr;
+    HWND imgWebIntGreen = nullptr;
+    HWND imgWebExtRed = nullptr;
+    HWND imgWebExtGreen = nullptr;
+    HWND imgWebIntRed = nullptr;
+    HWND imgWhatsIntRed = nullptr;
+    HWND imgWhatsExtGreen = nullptr;
+    HWND imgWhatsExtRed = nullptr;
+    HWND imgWhatsIntGreen = nullptr;
+
+    // Calls TestaPortas with "api".
+    void btnTestarPortasApiClick(HWND Sender);
+    // Calls carregarConfig; bound to the window's show event.
+    void FormShow(HWND Sender);
+    // Calls TestaPortas with "web".
+    void btnTestarPortasWebClick(HWND Sender);
+    // Calls TestaPortas with "whats".
+    void btnTestarPortasWhatsClick(HWND Sender);
+    // Starts the check run of the kind, compared exactly: "api", "web", and any other text the
+    // WhatsApp run; returns when the run has ended. A call while a run is in progress starts
+    // nothing.
+    void TestaPortas(std::wstring_view tipo);
+    // Performs the check run of the API tab.
+    void testarPortasApi();
+    // Performs the check run of the web tab.
+    void testarPortasWeb();
+    // Performs the check run of the WhatsApp tab.
+    void testarPortasWhats();
+    // Fills the API tab's fields and HTTPS box from config.js beside the executable; throws
+    // Error with the reader's message when the file cannot be opened or decoded.
+    void carregarConfig();
+
+    // Returns the window's handle.
+    HWND handle() const { return m_window; }
+    // Returns the tool tip control that shows the fields' hints.
+    HWND toolTip() const { return m_toolTip; }
+    // Returns the settings every run is given.
+    const CheckRunSettings& runSettings() const { return m_runSettings; }
+    // Returns the theme the window is drawn in, or none for the standard look.
+    const std::optional<Theme>& theme() const { return m_theme; }
+    // Returns whether a check run is in progress.
+    bool isRunning() const { return m_running; }
+    // Returns the DPI the window is laid out for.
+    UINT dpi() const { return m_dpi; }
+
+    // Shows the window: a show from hidden reads the settings file first (FormShow), and shows
+    // an error that escapes it in the event error box before the window comes on screen.
+    void show();
+
+    // Runs the message loop until the window is closed; returns the exit code.
+    static int exec();
+    // Hands one message of the loop on: the Tab key of a main window moves the focus among
+    // its controls as in a dialog, everything else goes to its window procedure.
+    static void dispatch(MSG& message);
+
+private:
+    struct Placement {
+        HWND control;
+        RECT logical;  // At 96 pixels per inch, in the parent's client coordinates.
+    };
+    struct Brushes;
+
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    static LRESULT CALLBACK containerProcedure(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam);
+    static LRESULT CALLBACK controlProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+    static TfmPrincipal* fromHandle(HWND window);
+
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                 bool& handled);
+    void createControls();
+    HWND createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
+                       DWORD extendedStyle, HWND parent, RECT logical);
+    HWND createContainer(HWND parent, RECT logical, bool bevel);
+    HWND createGroupBox(HWND parent, const wchar_t* caption, RECT logical);
+    HWND createButton(HWND parent, RECT logical);
+    LabeledEdit createEdit(HWND parent, const wchar_t* label, RECT logical, const wchar_t* hint,
+                           bool readOnly);
+    HWND createCheckBox(HWND parent, RECT logical);
+    HWND createLog(HWND parent);
+    HWND createIndicator(HWND parent, const Picture& picture, RECT logical);
+    void setTabOrders();
+    void layout();
+    void placeLabel(const LabeledEdit& edit);
+    void resizeToClient();
+    void updateFont();
+    void showSheet(int index);
+    int scale(int value) const;
+    void runCheckOf(CheckKind kind, WindowCheckTab& tab);
+    template <typename Handler>
+    void handleEvent(Handler handler);
+
+    void paintContainer(HWND container, HDC dc);
+    void paintGroupBox(HWND groupBox, HDC dc);
+    void paintTabs(HDC dc);
+    void drawButton(const DRAWITEMSTRUCT& item);
+    void paintEditBorder(HWND edit);
+    LRESULT controlColour(HWND control, HDC dc, UINT message);
+
+    CheckRunSettings m_runSettings;
+    std::optional<Theme> m_theme;
+    HWND m_window = nullptr;
+    HWND m_toolTip = nullptr;
+    HFONT m_font = nullptr;
+    UINT m_dpi = 96;
+    std::unique_ptr<Picture> m_green;
+    std::unique_ptr<Picture> m_red;
+    std::unique_ptr<Brushes> m_brushes;
+    std::vector<Placement> m_placements;
+    std::vector<LabeledEdit*> m_edits;
+    std::vector<std::wstring> m_hints;
+    std::unique_ptr<WindowCheckTab> m_apiTab;
+    std::unique_ptr<WindowCheckTab> m_webTab;
+    std::unique_ptr<WindowCheckTab> m_whatsTab;
+    bool m_running = false;
+    bool m_closeRequested = false;
+    bool m_destroying = false;
+};
+
+}  // namespace quelvar

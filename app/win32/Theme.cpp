@@ -1,0 +1,171 @@
+#include "app/win32/Theme.h"
+
+#include <commctrl.h>
+
+#include <charconv>
+#include <utility>
+
+#include "app/win32/EventErrorBox.h"
+#include "app/win32/SystemFunction.h"
+#include "http/Error.h"
+#include "http/win32/WideText.h"
+
+namespace quelvar {
+
+namespace {
+
+struct Role {
+    std::string_view name;
+    COLORREF Theme::*colour;
+};
+
+constexpr Role kRoles[] = {
+    {"face", &Theme::face},
+    {"text", &Theme::text},
+    {"disabledText", &Theme::disabledText},
+    {"bevelLight", &Theme::bevelLight},
+    {"bevelDark", &Theme::bevelDark},
+    {"border", &Theme::border},
+    {"hoverBorder", &Theme::hoverBorder},
+    {"tab", &Theme::tab},
+    {"tabText", &Theme::tabText},
+    {"accent", &Theme::accent},
+    {"accentBright", &Theme::accentBright},
+    {"accentLight", &Theme::accentLight},
+    {"accentDark", &Theme::accentDark},
+    {"groupFace", &Theme::groupFace},
+    {"field", &Theme::field},
+    {"readOnlyField", &Theme::readOnlyField},
+    {"readOnlyText", &Theme::readOnlyText},
+    {"logText", &Theme::logText},
+    {"buttonTop", &Theme::buttonTop},
+    {"buttonBottom", &Theme::buttonBottom},
+    {"buttonBorder", &Theme::buttonBorder},
+    {"buttonText", &Theme::buttonText},
+    {"tipFace", &Theme::tipFace},
+    {"tipText", &Theme::tipText},
+};
+
+constexpr const wchar_t* kThemeResourceType = L"QUELVARTHEME";
+
+bool sameName(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+BOOL CALLBACK collectTheme(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR context) {
+    auto& themes = *reinterpret_cast<std::vector<Theme>*>(context);
+    HRSRC resource = FindResourceW(module, name, type);
+    HGLOBAL loaded = resource != nullptr ? LoadResource(module, resource) : nullptr;
+    const char* bytes =
+        loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (bytes != nullptr) {
+        try {
+            themes.push_back(Theme::parse({bytes, SizeofResource(module, resource)}));
+        } catch (const Error&) {
+            // A carried theme that cannot be read is not offered.
+        }
+    }
+    return TRUE;
+}
+
+// A TaskDialogIndirect of the common controls 6, looked up in the already loaded comctl32 so
+// that a program without the common controls 6 still starts (and falls back to a plain box).
+using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+
+void showStyleNotFound(const std::wstring& text) {
+    const std::wstring title = EventErrorBox::applicationTitle();
+    const auto taskDialog =
+        loadedSystemFunction<TaskDialogIndirectFunction>(L"comctl32.dll", "TaskDialogIndirect");
+    if (taskDialog != nullptr) {
+        TASKDIALOGCONFIG config{};
+        config.cbSize = sizeof(config);
+        config.dwCommonButtons = TDCBF_CLOSE_BUTTON;
+        config.pszWindowTitle = title.c_str();
+        config.pszMainIcon = TD_ERROR_ICON;
+        config.pszContent = text.c_str();
+        if (SUCCEEDED(taskDialog(&config, nullptr, nullptr, nullptr))) {
+            return;
+        }
+    }
+    MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+Theme Theme::parse(std::string_view description) {
+    Theme theme;
+    while (!description.empty()) {
+        const std::size_t end = description.find('\n');
+        std::string_view line = description.substr(0, end);
+        description =
+            end == std::string_view::npos ? std::string_view{} : description.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) {
+            throw Error("Theme line without value: " + std::string(line));
+        }
+        const std::string_view role = line.substr(0, blank);
+        const std::string_view value = line.substr(blank + 1);
+        if (role == "name") {
+            theme.name = toWide(value);
+            continue;
+        }
+        unsigned rgb = 0;
+        if (value.size() != 7 || value.front() != '#' ||
+            std::from_chars(value.data() + 1, value.data() + 7, rgb, 16).ptr != value.data() + 7) {
+            throw Error("Theme colour is not #rrggbb: " + std::string(line));
+        }
+        bool known = false;
+        for (const Role& each : kRoles) {
+            if (each.name == role) {
+                theme.*each.colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+                known = true;
+            }
+        }
+        if (!known) {
+            throw Error("Unknown theme role: " + std::string(role));
+        }
+    }
+    if (theme.name.empty()) {
+        throw Error("Theme without name");
+    }
+    return theme;
+}
+
+ThemeRegistry::ThemeRegistry(HMODULE carrier) {
+    if (carrier != nullptr) {
+        EnumResourceNamesW(carrier, kThemeResourceType, collectTheme,
+                           reinterpret_cast<LONG_PTR>(&m_carried));
+    }
+}
+
+void ThemeRegistry::addLoaded(Theme theme) {
+    m_loaded.push_back(std::move(theme));
+}
+
+std::optional<Theme> ThemeRegistry::find(std::wstring_view name) const {
+    for (const std::vector<Theme>* themes : {&m_loaded, &m_carried}) {
+        for (const Theme& theme : *themes) {
+            if (sameName(theme.name, name)) {
+                return theme;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Theme> ThemeRegistry::select(std::wstring_view name) const {
+    std::optional<Theme> theme = find(name);
+    if (!theme) {
+        showStyleNotFound(L"Style '" + std::wstring(name) + L"' not found");
+    }
+    return theme;
+}
+
+}  // namespace quelvar

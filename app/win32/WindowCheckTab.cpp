@@ -1,0 +1,52 @@
+#include "app/win32/WindowCheckTab.h"
+
+#include <string>
+
+#include "http/win32/WideText.h"
+
+namespace quelvar {
+
+std::wstring windowText(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    const int length = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+WindowCheckTab::WindowCheckTab(HWND window, Controls controls)
+    : m_window(window), m_controls(controls) {}
+
+std::string WindowCheckTab::externalText() {
+    return onWindowThread([this] { return fromWide(windowText(m_controls.external)); });
+}
+
+std::string WindowCheckTab::internalText() {
+    return onWindowThread([this] { return fromWide(windowText(m_controls.internal)); });
+}
+
+bool WindowCheckTab::httpsChecked() {
+    return onWindowThread(
+        [this] { return SendMessageW(m_controls.https, BM_GETCHECK, 0, 0) == BST_CHECKED; });
+}
+
+void WindowCheckTab::clearLog() {
+    onWindowThread([this] { SetWindowTextW(m_controls.log, L""); });
+}
+
+void WindowCheckTab::appendLine(const std::string& line) {
+    onWindowThread([this, &line] {
+        const std::wstring text = toWide(line) + L"\r\n";
+        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(m_controls.log));
+        SendMessageW(m_controls.log, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(m_controls.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    });
+}
+
+void WindowCheckTab::setIndicatorVisible(Indicator indicator, bool visible) {
+    onWindowThread([this, indicator, visible] {
+        ShowWindow(m_controls.indicators.at(static_cast<std::size_t>(indicator)),
+                   visible ? SW_SHOWNA : SW_HIDE);
+    });
+}
+
+}  // namespace quelvar

@@ -1,0 +1,991 @@
+// The Windows main window through its own controls, in process under Wine and Xvfb: control
+// kinds, layout, texts, hints, tab order, states, the dispatch, the settings file read at the
+// first show with its error box, the theme and its absence, DPI scaling, and runs clicked
+// against loopback servers.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/win32/EventErrorBox.h"
+#include "app/win32/TfmPrincipal.h"
+#include "app/win32/Theme.h"
+#include "app/win32/WindowCheckTab.h"
+#include "http/win32/WideText.h"
+#include "settings/SettingsFile.h"
+#include "tests/app/win32/BoxCatcher.h"
+#include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
+
+namespace quelvar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BoxCatcher;
+using test::CaughtBox;
+using test::Exchange;
+using test::ScriptedServer;
+
+const std::wstring kExternalStart = L"Testando Conex\u00e3o Externa...\r\n";
+const std::wstring kSeparatorAndInternalStart =
+    L"-----------------------------\r\n\r\n\r\nTestando Conex\u00e3o Interna...\r\n";
+
+// Lets the thread's windows handle what is queued for the given time, as the program's loop
+// does; a quit posted by a closed window is dropped.
+void pump(DWORD milliseconds = 50) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    do {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT) {
+                TfmPrincipal::dispatch(message);
+            }
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount64() < end);
+}
+
+CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
+    CheckRunSettings settings;
+    settings.statusEndpoint =
+        statusEndpoint.empty()
+            ? "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/v1/status"
+            : statusEndpoint;
+    settings.pause = 0ms;
+    settings.directTimeouts.connect = 5000ms;
+    settings.directTimeouts.read = 5000ms;
+    return settings;
+}
+
+std::optional<Theme> rubyGraphite() {
+    return ThemeRegistry().find(L"Ruby Graphite");
+}
+
+std::string httpReply(int status, const std::string& reason, const std::string& body,
+                      const std::string& contentType = "application/json") {
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+           body;
+}
+
+std::string statusReply(const std::string& responseJson) {
+    return httpReply(200, "OK", "{\"response\":" + responseJson + "}");
+}
+
+std::wstring executableDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory = path;
+    directory.resize(directory.find_last_of(L'\\') + 1);
+    return directory;
+}
+
+std::filesystem::path configPath() {
+    return SettingsFile::besideExecutable();
+}
+
+void removeConfig() {
+    std::error_code ignored;
+    std::filesystem::remove(configPath(), ignored);
+}
+
+void writeConfig(const std::string& bytes) {
+    removeConfig();
+    std::ofstream file(configPath(), std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::wstring classOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+LONG_PTR styleOf(HWND window) {
+    return GetWindowLongPtrW(window, GWL_STYLE);
+}
+
+// Whether the control itself is shown, whatever its sheet.
+bool shown(HWND window) {
+    return (styleOf(window) & WS_VISIBLE) != 0;
+}
+
+RECT rectInParent(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(HWND_DESKTOP, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string describe(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+           std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+}
+
+// Shows the window as the program does and returns the boxes its show raised.
+std::vector<CaughtBox> showWindow(TfmPrincipal& window) {
+    BoxCatcher catcher;
+    window.show();
+    pump(100);
+    return catcher.boxes();
+}
+
+// The system's text for an error in a message box: trimmed, and the box's full stop.
+std::wstring cannotOpenBox(DWORD error) {
+    return L"Cannot open file \"" + configPath().native() + L"\". " + toWide(systemMessage(error)) +
+           L".";
+}
+
+class WindowWinTest : public testing::Test {
+protected:
+    // Every window reads config.js at its show; an empty one changes nothing.
+    void SetUp() override { writeConfig({}); }
+    void TearDown() override {
+        pump(20);
+        removeConfig();
+    }
+};
+
+TEST_F(WindowWinTest, FrameFontAndServiceProfileMembers) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    const HWND window = w.handle();
+    EXPECT_EQ(classOf(window), L"TfmPrincipal");
+    EXPECT_EQ(windowText(window), L"Quelvar - WEB");
+    EXPECT_FALSE(IsWindowVisible(window));
+    const LONG_PTR style = styleOf(window);
+    const LONG_PTR extended = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    EXPECT_TRUE(extended & WS_EX_TOOLWINDOW);
+    EXPECT_TRUE(extended & WS_EX_APPWINDOW);
+    EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_POPUP));
+    EXPECT_FALSE(extended & WS_EX_CONTEXTHELP);
+    EXPECT_EQ(GetParent(window), nullptr);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(describe(client), "0,0 645x309");
+    EXPECT_EQ(w.dpi(), 96u);
+
+    // Tahoma 8 points (11 pixels at 96 DPI) on every control.
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(w.edtWebExterno, WM_GETFONT, 0, 0)),
+               sizeof(font), &font);
+    EXPECT_EQ(font.lfHeight, -11);
+    EXPECT_EQ(std::wstring(font.lfFaceName), L"Tahoma");
+    // The font drawn is Tahoma itself, not a stand-in of another width.
+    HDC dc = GetDC(window);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w.cbWebHttps, WM_GETFONT, 0, 0)));
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    ReleaseDC(window, dc);
+    EXPECT_EQ(std::wstring(face), L"Tahoma");
+    for (HWND control : {w.memoWhatsLog, w.btnTestarPortasApi, w.GroupBox2, w.cbWebHttps,
+                         w.edtApiExterno.label, w.PageControl1}) {
+        EXPECT_EQ(SendMessageW(control, WM_GETFONT, 0, 0),
+                  SendMessageW(w.edtWebExterno, WM_GETFONT, 0, 0));
+    }
+
+    // The run settings by default, and the service-profile members as the window makes them.
+    TfmPrincipal defaults;
+    EXPECT_EQ(defaults.runSettings().pause, 1000ms);
+    EXPECT_EQ(defaults.runSettings().statusEndpoint, std::string(QUELVAR_STATUS_URL));
+    EXPECT_EQ(w.RESTClient1.accept(), "application/json, text/plain; q=0.9, text/html;q=0.8,");
+    EXPECT_EQ(w.RESTClient1.acceptCharset(), "UTF-8, *;q=0.8");
+    EXPECT_EQ(w.RESTClient1.contentType(), "application/json");
+    EXPECT_FALSE(w.RESTClient1.raiseExceptionOn500());
+    EXPECT_TRUE(w.RESTClient1.baseURL().ends_with("/v1/status"));
+    EXPECT_EQ(w.RESTRequest1.method(), RestMethod::Post);
+    EXPECT_TRUE(w.RESTRequest1.parameters().empty());
+    EXPECT_EQ(&w.RESTRequest1.client(), &w.RESTClient1);
+    EXPECT_EQ(&w.RESTRequest1.response(), &w.RESTResponse1);
+}
+
+TEST_F(WindowWinTest, ControlsKindsAndGeometry) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    struct Row {
+        const char* name;
+        HWND control;
+        HWND parent;
+        const wchar_t* kind;
+        RECT rect;  // left, top, right, bottom
+    };
+    const auto r = [](int left, int top, int width, int height) {
+        return RECT{left, top, left + width, top + height};
+    };
+    const Row rows[] = {
+        {"Panel1", w.Panel1, w.handle(), L"QuelvarPanel", r(0, 0, 645, 309)},
+        {"PageControl1", w.PageControl1, w.Panel1, WC_TABCONTROLW, r(0, 0, 645, 309)},
+        {"TabSheet1", w.TabSheet1, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
+        {"TabSheet2", w.TabSheet2, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
+        {"TabSheet3", w.TabSheet3, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
+        {"Panel2", w.Panel2, w.TabSheet1, L"QuelvarPanel", r(0, 0, 637, 281)},
+        {"Panel3", w.Panel3, w.TabSheet2, L"QuelvarPanel", r(0, 0, 637, 281)},
+        {"Panel4", w.Panel4, w.TabSheet3, L"QuelvarPanel", r(0, 0, 637, 281)},
+        {"GroupBox1", w.GroupBox1, w.Panel2, L"Button", r(12, 0, 394, 150)},
+        {"edtApiExterno", w.edtApiExterno, w.GroupBox1, L"Edit", r(103, 21, 260, 21)},
+        {"edtApiInterno", w.edtApiInterno, w.GroupBox1, L"Edit", r(103, 44, 260, 21)},
+        {"cbApiHttps", w.cbApiHttps, w.GroupBox1, L"Button", r(103, 68, 177, 17)},
+        {"btnTestarPortasApi", w.btnTestarPortasApi, w.GroupBox1, L"Button", r(286, 71, 91, 33)},
+        {"imgApiExtGreen", w.imgApiExtGreen, w.GroupBox1, L"Static", r(365, 21, 20, 21)},
+        {"imgApiExtRed", w.imgApiExtRed, w.GroupBox1, L"Static", r(365, 21, 20, 21)},
+        {"imgApiIntGreen", w.imgApiIntGreen, w.GroupBox1, L"Static", r(365, 44, 20, 21)},
+        {"imgApiIntRed", w.imgApiIntRed, w.GroupBox1, L"Static", r(365, 44, 20, 21)},
+        {"memoAPILog", w.memoAPILog, w.Panel2, L"Edit", r(412, 13, 221, 265)},
+        {"GroupBox2", w.GroupBox2, w.Panel3, L"Button", r(12, 7, 394, 143)},
+        {"edtWebExterno", w.edtWebExterno, w.GroupBox2, L"Edit", r(103, 20, 260, 21)},
+        {"edtWebInterno", w.edtWebInterno, w.GroupBox2, L"Edit", r(103, 42, 260, 21)},
+        {"cbWebHttps", w.cbWebHttps, w.GroupBox2, L"Button", r(103, 66, 177, 17)},
+        {"btnTestarPortasWeb", w.btnTestarPortasWeb, w.GroupBox2, L"Button", r(294, 69, 91, 33)},
+        {"imgWebExtGreen", w.imgWebExtGreen, w.GroupBox2, L"Static", r(365, 20, 20, 21)},
+        {"imgWebExtRed", w.imgWebExtRed, w.GroupBox2, L"Static", r(365, 20, 19, 21)},
+        {"imgWebIntGreen", w.imgWebIntGreen, w.GroupBox2, L"Static", r(365, 42, 20, 21)},
+        {"imgWebIntRed", w.imgWebIntRed, w.GroupBox2, L"Static", r(365, 42, 20, 21)},
+        {"memoWebLog", w.memoWebLog, w.Panel3, L"Edit", r(412, 13, 221, 265)},
+        {"memoWhatsLog", w.memoWhatsLog, w.Panel4, L"Edit", r(412, 13, 221, 265)},
+        {"GroupBox3", w.GroupBox3, w.Panel4, L"Button", r(12, 13, 394, 143)},
+        {"edtWhatsExterno", w.edtWhatsExterno, w.GroupBox3, L"Edit", r(103, 20, 260, 21)},
+        {"edtWhatsInterno", w.edtWhatsInterno, w.GroupBox3, L"Edit", r(103, 42, 260, 21)},
+        {"cbWhatsHttps", w.cbWhatsHttps, w.GroupBox3, L"Button", r(103, 66, 177, 17)},
+        {"btnTestarPortasWhats", w.btnTestarPortasWhats, w.GroupBox3, L"Button",
+         r(294, 69, 91, 33)},
+        {"imgWhatsExtGreen", w.imgWhatsExtGreen, w.GroupBox3, L"Static", r(364, 20, 20, 21)},
+        {"imgWhatsExtRed", w.imgWhatsExtRed, w.GroupBox3, L"Static", r(364, 20, 20, 21)},
+        {"imgWhatsIntGreen", w.imgWhatsIntGreen, w.GroupBox3, L"Static", r(364, 42, 20, 21)},
+        {"imgWhatsIntRed", w.imgWhatsIntRed, w.GroupBox3, L"Static", r(364, 42, 20, 21)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.control, nullptr);
+        EXPECT_EQ(GetParent(row.control), row.parent);
+        EXPECT_EQ(classOf(row.control), row.kind);
+        EXPECT_EQ(describe(rectInParent(row.control)), describe(row.rect));
+    }
+
+    // The kinds within the classes: group boxes, check boxes, buttons that draw themselves in
+    // the theme, indicators drawing their pictures, multi-line read-only logs without scroll
+    // bars that wrap (no ES_AUTOHSCROLL).
+    for (HWND box : {w.GroupBox1, w.GroupBox2, w.GroupBox3}) {
+        EXPECT_EQ(styleOf(box) & BS_TYPEMASK, BS_GROUPBOX);
+    }
+    EXPECT_EQ(windowText(w.GroupBox1), L"API WEB");
+    EXPECT_EQ(windowText(w.GroupBox2), L"Lumora Web");
+    EXPECT_EQ(windowText(w.GroupBox3), L"Whatsapp");
+    for (HWND box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
+        EXPECT_EQ(styleOf(box) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+        EXPECT_EQ(windowText(box), L"Usa Conex\u00e3o Segura (HTTPS)");
+    }
+    for (HWND button : {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
+        EXPECT_EQ(styleOf(button) & BS_TYPEMASK, BS_OWNERDRAW);
+        EXPECT_EQ(windowText(button), L"Testar Portas");
+    }
+    for (HWND log : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog}) {
+        const LONG_PTR style = styleOf(log);
+        EXPECT_TRUE(style & ES_MULTILINE);
+        EXPECT_TRUE(style & ES_READONLY);
+        EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL));
+    }
+    for (HWND image : {w.imgApiExtGreen, w.imgWebExtRed, w.imgWhatsIntGreen}) {
+        EXPECT_EQ(styleOf(image) & SS_TYPEMASK, SS_OWNERDRAW);
+    }
+    // Tabs in order, without icons.
+    ASSERT_EQ(SendMessageW(w.PageControl1, TCM_GETITEMCOUNT, 0, 0), 3);
+    const wchar_t* const captions[] = {L"API Web", L"Lumora Web", L"Whatsapp"};
+    for (int i = 0; i < 3; ++i) {
+        wchar_t text[32] = {};
+        TCITEMW item{};
+        item.mask = TCIF_TEXT | TCIF_IMAGE;
+        item.pszText = text;
+        item.cchTextMax = 32;
+        SendMessageW(w.PageControl1, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+        EXPECT_EQ(std::wstring(text), captions[i]);
+        EXPECT_EQ(item.iImage, -1);
+    }
+}
+
+TEST_F(WindowWinTest, LabelsSitLeftOfTheirFields) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    const std::pair<const LabeledEdit*, const wchar_t*> edits[] = {
+        {&w.edtApiExterno, L"IP/Porta Externo:"},   {&w.edtApiInterno, L"IP/Porta Interno:"},
+        {&w.edtWebExterno, L"IP/Porta Externa:"},   {&w.edtWebInterno, L"IP/Porta Interna:"},
+        {&w.edtWhatsExterno, L"IP/Porta Externa:"}, {&w.edtWhatsInterno, L"IP/Porta Interna:"},
+    };
+    HDC dc = GetDC(w.handle());
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w.edtWebExterno, WM_GETFONT, 0, 0)));
+    for (const auto& [edit, text] : edits) {
+        SCOPED_TRACE(fromWide(text));
+        EXPECT_EQ(windowText(edit->label), text);
+        EXPECT_EQ(classOf(edit->label), L"Static");
+        EXPECT_EQ(GetParent(edit->label), GetParent(edit->edit));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+        const RECT label = rectInParent(edit->label);
+        const RECT field = rectInParent(edit->edit);
+        EXPECT_EQ(label.right - label.left, size.cx);
+        EXPECT_EQ(label.right, field.left - 3);
+        const int labelMiddle = (label.top + label.bottom) / 2;
+        const int fieldMiddle = (field.top + field.bottom) / 2;
+        EXPECT_LE(std::abs(labelMiddle - fieldMiddle), 1);
+    }
+    ReleaseDC(w.handle(), dc);
+}
+
+TEST_F(WindowWinTest, HintsAreShownByTheirFields) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    const std::wstring webFirst =
+        L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao "
+        L"Lumora Web.";
+    const std::pair<HWND, std::wstring> hints[] = {
+        {w.edtApiExterno, L"Carrega do arquivo config.js do lumora_web"},
+        {w.edtApiInterno, L"Carrega do arquivo config.js do lumora_web"},
+        {w.edtWebExterno,
+         webFirst + L"\r\nExemplo: lumora.example.com:10446\r\nIP Externo: Porta (se tiver)"},
+        {w.edtWebInterno, webFirst + L"\r\nExemplo: 192.168.0.10\r\nIP Interno: Porta (se tiver)"},
+        {w.edtWhatsExterno,
+         L"Sem colocar o http/https na frente, esse seria o IP e Porta Externo em que a API do "
+         L"WhatsApp est\u00e1 instalada.\r\nExemplo: whatsapp.example.com:21465\r\nIP Externo: "
+         L"Porta"},
+        {w.edtWhatsInterno,
+         L"Sem colocar o http/https na frente, esse seria o IP e Porta Interno em que a API do "
+         L"WhatsApp est\u00e1 instalada.\r\nExemplo: 192.168.0.20:21465\r\nIP Interno: Porta"},
+    };
+    EXPECT_EQ(SendMessageW(w.toolTip(), TTM_GETTOOLCOUNT, 0, 0), 6);
+    for (const auto& [field, hint] : hints) {
+        SCOPED_TRACE(fromWide(hint));
+        wchar_t text[512] = {};
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.hwnd = GetParent(field);
+        tool.uId = reinterpret_cast<UINT_PTR>(field);
+        tool.lpszText = text;
+        ASSERT_TRUE(
+            SendMessageW(w.toolTip(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)));
+        // The field itself is the tool, watched for the mouse resting on it.
+        EXPECT_EQ(tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS), TTF_IDISHWND | TTF_SUBCLASS);
+        tool.lpszText = text;
+        SendMessageW(w.toolTip(), TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
+        EXPECT_EQ(std::wstring(text), hint);
+    }
+    // A maximum width lets the tool tip break the hints at their CR LF.
+    EXPECT_GT(SendMessageW(w.toolTip(), TTM_GETMAXTIPWIDTH, 0, 0), 0);
+}
+
+// The tab-ordered children of a parent (tab stops and containers), top of the Z order first.
+std::vector<HWND> tabOrder(HWND parent) {
+    std::vector<HWND> order;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((styleOf(child) & WS_TABSTOP) != 0 ||
+            (GetWindowLongPtrW(child, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) != 0) {
+            order.push_back(child);
+        }
+    }
+    return order;
+}
+
+TEST_F(WindowWinTest, TabOrdersAndButtonsOutsideThem) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    using List = std::vector<HWND>;
+    EXPECT_EQ(tabOrder(w.GroupBox1), (List{w.edtApiInterno, w.edtApiExterno, w.cbApiHttps}));
+    EXPECT_EQ(tabOrder(w.Panel2), (List{w.GroupBox1, w.memoAPILog}));
+    EXPECT_EQ(tabOrder(w.GroupBox2), (List{w.edtWebExterno, w.edtWebInterno, w.cbWebHttps}));
+    EXPECT_EQ(tabOrder(w.Panel3), (List{w.GroupBox2, w.memoWebLog}));
+    EXPECT_EQ(tabOrder(w.Panel4), (List{w.memoWhatsLog, w.GroupBox3}));
+    EXPECT_EQ(tabOrder(w.GroupBox3), (List{w.edtWhatsExterno, w.edtWhatsInterno, w.cbWhatsHttps}));
+    for (HWND button : {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
+        EXPECT_FALSE(styleOf(button) & WS_TABSTOP);
+    }
+    showWindow(w);
+
+    // The Tab key, through the program's loop, on each tab: the sheets behind are skipped, and
+    // so is the disabled HTTPS box of the API tab.
+    const auto cycle = [&](int tab) {
+        RECT item{};
+        SendMessageW(w.PageControl1, TCM_GETITEMRECT, tab, reinterpret_cast<LPARAM>(&item));
+        const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        SendMessageW(w.PageControl1, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(w.PageControl1, WM_LBUTTONUP, 0, at);
+        pump(20);
+        SetFocus(w.PageControl1);
+        List seen;
+        for (int i = 0; i < 6; ++i) {
+            MSG tabKey{GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001, 0, {}};
+            TfmPrincipal::dispatch(tabKey);
+            pump(10);
+            seen.push_back(GetFocus());
+            if (GetFocus() == w.PageControl1) {
+                break;
+            }
+        }
+        return seen;
+    };
+    EXPECT_EQ(cycle(2), (List{w.memoWhatsLog, w.edtWhatsExterno, w.edtWhatsInterno, w.cbWhatsHttps,
+                              w.PageControl1}));
+    EXPECT_EQ(cycle(0), (List{w.edtApiInterno, w.edtApiExterno, w.memoAPILog, w.PageControl1}));
+    EXPECT_EQ(cycle(1),
+              (List{w.edtWebExterno, w.edtWebInterno, w.cbWebHttps, w.memoWebLog, w.PageControl1}));
+
+    // A click on a button leaves the focus where it was.
+    SetFocus(w.edtWebExterno);
+    SendMessageW(w.btnTestarPortasWeb, BM_CLICK, 0, 0);
+    EXPECT_EQ(GetFocus(), w.edtWebExterno.edit);
+}
+
+TEST_F(WindowWinTest, InitialStateAndWhatTheUserCanChange) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    const HWND indicators[] = {
+        w.imgApiExtGreen, w.imgApiExtRed,     w.imgApiIntRed,   w.imgApiIntGreen,
+        w.imgWebIntGreen, w.imgWebExtRed,     w.imgWebExtGreen, w.imgWebIntRed,
+        w.imgWhatsIntRed, w.imgWhatsExtGreen, w.imgWhatsExtRed, w.imgWhatsIntGreen,
+    };
+    for (HWND indicator : indicators) {
+        EXPECT_FALSE(shown(indicator));
+    }
+    EXPECT_TRUE(showWindow(w).empty());
+    EXPECT_TRUE(IsWindowVisible(w.handle()));
+    // "Whatsapp" in front.
+    EXPECT_EQ(SendMessageW(w.PageControl1, TCM_GETCURSEL, 0, 0), 2);
+    EXPECT_TRUE(IsWindowVisible(w.TabSheet3));
+    EXPECT_FALSE(IsWindowVisible(w.TabSheet1));
+    EXPECT_FALSE(IsWindowVisible(w.TabSheet2));
+    for (HWND indicator : indicators) {
+        EXPECT_FALSE(shown(indicator));
+    }
+    for (HWND text : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog, w.edtApiExterno.edit,
+                      w.edtApiInterno.edit, w.edtWebExterno.edit, w.edtWebInterno.edit,
+                      w.edtWhatsExterno.edit, w.edtWhatsInterno.edit}) {
+        EXPECT_TRUE(windowText(text).empty());
+    }
+    for (HWND box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
+        EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    }
+    EXPECT_TRUE(styleOf(w.edtApiExterno) & ES_READONLY);
+    EXPECT_TRUE(styleOf(w.edtApiInterno) & ES_READONLY);
+    EXPECT_FALSE(IsWindowEnabled(w.cbApiHttps));
+    EXPECT_FALSE(w.isRunning());
+
+    // Typing reaches the editable fields and boxes only.
+    const auto type = [](HWND field, const wchar_t* text) {
+        SetFocus(field);
+        for (const wchar_t* c = text; *c != 0; ++c) {
+            SendMessageW(field, WM_CHAR, *c, 1);
+        }
+    };
+    type(w.edtApiExterno, L"typed");
+    type(w.edtWebExterno, L"typed");
+    EXPECT_TRUE(windowText(w.edtApiExterno).empty());
+    EXPECT_EQ(windowText(w.edtWebExterno), L"typed");
+    SendMessageW(w.cbWebHttps, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendMessageW(w.cbWebHttps, BM_GETCHECK, 0, 0), BST_CHECKED);
+    // The log box's text can be selected and copied, not edited.
+    SendMessageW(w.memoWhatsLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"linha\r\n"));
+    type(w.memoWhatsLog, L"x");
+    EXPECT_EQ(windowText(w.memoWhatsLog), L"linha\r\n");
+    SendMessageW(w.memoWhatsLog, EM_SETSEL, 0, 5);
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(w.memoWhatsLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(end - start, 5u);
+}
+
+TEST_F(WindowWinTest, IndicatorsDrawTheirPicturesFromTheTopLeft) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    showWindow(w);
+    SendMessageW(w.PageControl1, TCM_SETCURSEL, 1, 0);
+    NMHDR change{w.PageControl1, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(w.handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+    ShowWindow(w.imgWebExtRed, SW_SHOW);
+    ShowWindow(w.imgWebIntGreen, SW_SHOW);
+    UpdateWindow(w.handle());
+    pump(100);
+    const auto colourAt = [](HWND indicator, int x, int y) {
+        HDC dc = GetDC(indicator);
+        const COLORREF colour = GetPixel(dc, x, y);
+        ReleaseDC(indicator, dc);
+        return colour;
+    };
+    for (const POINT at : {POINT{0, 0}, POINT{18, 20}, POINT{9, 10}}) {
+        EXPECT_EQ(colourAt(w.imgWebExtRed, at.x, at.y), RGB(246, 0, 1));
+    }
+    for (const POINT at : {POINT{0, 0}, POINT{19, 20}}) {
+        EXPECT_EQ(colourAt(w.imgWebIntGreen, at.x, at.y), RGB(60, 213, 63));
+    }
+}
+
+struct FullRunCase {
+    const char* name;
+    const wchar_t* tipo;
+    std::string statusReply;
+    std::string internalReply;
+    std::wstring log;
+    std::vector<const char*> visible;
+    std::string path;
+    std::string internalPath;
+};
+
+class WindowFullRunTest : public WindowWinTest, public testing::WithParamInterface<FullRunCase> {};
+
+// The tab's controls by the kind's name.
+struct TabControls {
+    LabeledEdit* externo;
+    LabeledEdit* interno;
+    HWND https;
+    HWND log;
+    HWND button;
+    int index;
+    std::map<std::string, HWND> indicators;
+};
+
+TabControls controlsOf(TfmPrincipal& w, const std::wstring& tab) {
+    if (tab == L"Api") {
+        return {&w.edtApiExterno,
+                &w.edtApiInterno,
+                w.cbApiHttps,
+                w.memoAPILog,
+                w.btnTestarPortasApi,
+                0,
+                {{"imgApiExtGreen", w.imgApiExtGreen},
+                 {"imgApiExtRed", w.imgApiExtRed},
+                 {"imgApiIntGreen", w.imgApiIntGreen},
+                 {"imgApiIntRed", w.imgApiIntRed}}};
+    }
+    if (tab == L"Web") {
+        return {&w.edtWebExterno,
+                &w.edtWebInterno,
+                w.cbWebHttps,
+                w.memoWebLog,
+                w.btnTestarPortasWeb,
+                1,
+                {{"imgWebExtGreen", w.imgWebExtGreen},
+                 {"imgWebExtRed", w.imgWebExtRed},
+                 {"imgWebIntGreen", w.imgWebIntGreen},
+                 {"imgWebIntRed", w.imgWebIntRed}}};
+    }
+    return {&w.edtWhatsExterno,
+            &w.edtWhatsInterno,
+            w.cbWhatsHttps,
+            w.memoWhatsLog,
+            w.btnTestarPortasWhats,
+            2,
+            {{"imgWhatsExtGreen", w.imgWhatsExtGreen},
+             {"imgWhatsExtRed", w.imgWhatsExtRed},
+             {"imgWhatsIntGreen", w.imgWhatsIntGreen},
+             {"imgWhatsIntRed", w.imgWhatsIntRed}}};
+}
+
+// What a run may change on a tab.
+std::wstring stateOf(TfmPrincipal& w, const std::wstring& tab) {
+    TabControls c = controlsOf(w, tab);
+    std::wstring state = windowText(*c.externo) + L"|" + windowText(*c.interno) + L"|" +
+                         std::to_wstring(SendMessageW(c.https, BM_GETCHECK, 0, 0)) + L"|" +
+                         windowText(c.log);
+    for (const auto& [name, indicator] : c.indicators) {
+        state += shown(indicator) ? L"|" + toWide(name) : L"";
+    }
+    return state;
+}
+
+TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
+    const FullRunCase& c = GetParam();
+    ScriptedServer status;
+    status.add(Exchange{c.statusReply});
+    ScriptedServer internal;
+    internal.add(Exchange{c.internalReply});
+    const std::string externalAddress = "servidor.invalid:10446";
+    const std::string internalAddress = internal.authority();
+    const std::wstring tab = c.tipo == std::wstring(L"api")   ? L"Api"
+                             : c.tipo == std::wstring(L"web") ? L"Web"
+                                                              : L"Whats";
+    if (tab == L"Api") {
+        writeConfig("const IP_EXTERNO = '" + externalAddress + "';\nconst IP_INTERNO = '" +
+                    internalAddress + "';\nconst USA_HTTPS = false;\n");
+    }
+    std::atomic<int> pauses = 0;
+    std::atomic<long long> pausedFor = -1;
+    CheckRunSettings settings = quickSettings(status.url("/v1/status"));
+    settings.pause = 1234ms;
+    settings.sleep = [&](std::chrono::milliseconds pause) {
+        ++pauses;
+        pausedFor = pause.count();
+    };
+    TfmPrincipal w(settings, rubyGraphite());
+    ASSERT_TRUE(showWindow(w).empty());
+    TabControls mine = controlsOf(w, tab);
+    SendMessageW(w.PageControl1, TCM_SETCURSEL, mine.index, 0);
+    NMHDR change{w.PageControl1, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(w.handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+    if (tab != L"Api") {
+        SetWindowTextW(*mine.externo, toWide(externalAddress).c_str());
+        SetWindowTextW(*mine.interno, toWide(internalAddress).c_str());
+    }
+    // The other tabs hold values and an earlier result that the run must leave alone.
+    std::map<std::wstring, std::wstring> others;
+    for (const std::wstring each : {L"Api", L"Web", L"Whats"}) {
+        if (each == tab) {
+            continue;
+        }
+        TabControls other = controlsOf(w, each);
+        if (each != L"Api") {
+            SetWindowTextW(*other.externo, L"outro:1");
+            SendMessageW(other.https, BM_SETCHECK, BST_CHECKED, 0);
+        }
+        SendMessageW(other.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"anterior\r\n"));
+        ShowWindow(other.indicators.begin()->second, SW_SHOW);
+        others[each] = stateOf(w, each);
+    }
+    // A result of an earlier run on this tab is cleared.
+    for (const auto& [name, indicator] : mine.indicators) {
+        if (std::string(name).ends_with("IntRed")) {
+            ShowWindow(indicator, SW_SHOW);
+        }
+    }
+
+    // The click returns when the run has ended.
+    SendMessageW(mine.button, BM_CLICK, 0, 0);
+
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_EQ(windowText(mine.log), c.log);
+    std::vector<std::string> visible;
+    for (const auto& [name, indicator] : mine.indicators) {
+        if (shown(indicator)) {
+            visible.push_back(name);
+        }
+    }
+    std::vector<std::string> expected(c.visible.begin(), c.visible.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(visible, expected);
+    for (const auto& [each, state] : others) {
+        EXPECT_EQ(stateOf(w, each), state) << fromWide(each);
+    }
+    EXPECT_EQ(pauses.load(), 1);
+    EXPECT_EQ(pausedFor.load(), 1234);
+
+    // The fields fed the run: the status service was asked about the external URL, and the
+    // internal address got the internal GET.
+    const auto statusRequests = status.requests();
+    ASSERT_EQ(statusRequests.size(), 1u);
+    EXPECT_TRUE(statusRequests[0].starts_with("POST /v1/status")) << statusRequests[0];
+    const std::string body = "{\"requestUrl\":\"http://" + externalAddress + c.path + "\"}";
+    EXPECT_TRUE(statusRequests[0].ends_with(body)) << statusRequests[0];
+    const auto internalRequests = internal.requests();
+    ASSERT_EQ(internalRequests.size(), 1u);
+    EXPECT_TRUE(internalRequests[0].starts_with("GET " + c.internalPath + " HTTP/1.1\r\n"))
+        << internalRequests[0];
+}
+
+const std::string kChain200 =
+    R"({"chain":[{"statusCode":200,"statusMessage":"OK"}],"status":"ok","code":""})";
+const std::string kChain301 = R"({"chain":[{"statusCode":"301"},{"statusCode":"200"}],"code":""})";
+const std::string kEproto = R"({"chain":[],"status":"error","code":"EPROTO"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WindowFullRunTest,
+    testing::Values(
+        FullRunCase{"api_both_reachable",
+                    L"api",
+                    statusReply(kChain200),
+                    httpReply(200, "OK", "healthy", "text/plain"),
+                    kExternalStart + L"Conex\u00e3o Externa - ok\r\n" + kSeparatorAndInternalStart +
+                        L"Conex\u00e3o Interna - ok\r\n",
+                    {"imgApiExtGreen", "imgApiIntGreen"},
+                    "/healthcheck",
+                    "/healthcheck"},
+        FullRunCase{
+            "web_redirect_first_internal_204",
+            L"web",
+            statusReply(kChain301),
+            httpReply(204, "No Content", ""),
+            kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" + kSeparatorAndInternalStart,
+            {"imgWebExtRed"},
+            "/lumora_web/loja",
+            "/lumora_web/loja"},
+        // The service profile drops the trailing "/" of its base URL.
+        FullRunCase{"whats_eproto_internal_reachable",
+                    L"whats",
+                    statusReply(kEproto),
+                    httpReply(200, "OK", "{}"),
+                    kExternalStart +
+                        L"Problema com protocolo HTTPS, verifique se est\u00e1 correto.\r\n" +
+                        kSeparatorAndInternalStart + L"Conex\u00e3o Interna - ok\r\n",
+                    {"imgWhatsExtRed", "imgWhatsIntGreen"},
+                    "/api-docs/",
+                    "/api-docs"},
+        FullRunCase{"api_service_down_internal_500",
+                    L"api",
+                    httpReply(500, "Internal Server Error", "oops", "text/plain"),
+                    httpReply(500, "Internal Server Error", "oops", "text/plain"),
+                    kExternalStart +
+                        L"Servi\u00e7o de teste de conex\u00e3o externa fora do ar.\r\n" +
+                        kSeparatorAndInternalStart + L"Conex\u00e3o Interna - Erro\r\n",
+                    {"imgApiIntRed"},
+                    "/healthcheck",
+                    "/healthcheck"}),
+    [](const testing::TestParamInfo<FullRunCase>& info) { return info.param.name; });
+
+TEST_F(WindowWinTest, TestaPortasComparesTheKindExactly) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    showWindow(w);
+    for (const wchar_t* tipo : {L"API", L"Web", L"WEB", L"", L"whats"}) {
+        SCOPED_TRACE(fromWide(tipo));
+        SetWindowTextW(w.memoWhatsLog, L"");
+        w.TestaPortas(tipo);
+        EXPECT_TRUE(windowText(w.memoWhatsLog).starts_with(kExternalStart));
+        EXPECT_TRUE(windowText(w.memoAPILog).empty());
+        EXPECT_TRUE(windowText(w.memoWebLog).empty());
+    }
+    w.TestaPortas(L"web");
+    EXPECT_TRUE(windowText(w.memoWebLog).starts_with(kExternalStart));
+    EXPECT_TRUE(windowText(w.memoAPILog).empty());
+    w.TestaPortas(L"api");
+    EXPECT_TRUE(windowText(w.memoAPILog).starts_with(kExternalStart));
+    // A second run starts clean.
+    const std::wstring first = windowText(w.memoWebLog);
+    w.TestaPortas(L"web");
+    EXPECT_EQ(windowText(w.memoWebLog), first);
+    EXPECT_TRUE(shown(w.imgWebExtRed) && shown(w.imgWebIntRed));
+    EXPECT_FALSE(shown(w.imgWebExtGreen) || shown(w.imgWebIntGreen));
+}
+
+// The timer's work during a run, outside the window's own code.
+std::function<void()> g_duringRun;
+
+void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (g_duringRun) {
+        g_duringRun();
+    }
+}
+
+TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
+    ScriptedServer status;
+    Exchange slow{statusReply(R"({"chain":[{"statusCode":"200"}]})")};
+    slow.delay = 600ms;
+    status.add(slow);
+    TfmPrincipal w(quickSettings(status.url("/v1/status")), rubyGraphite());
+    showWindow(w);
+    const HWND window = w.handle();
+
+    struct Seen {
+        bool fired = false;
+        bool running = false;
+        bool hung = true;
+        std::wstring log;
+        std::wstring webLog;
+        bool waitCursor = false;
+        bool existsAfterClose = false;
+    } seen;
+    g_duringRun = [&] {
+        seen.fired = true;
+        seen.running = w.isRunning();
+        seen.hung = IsHungAppWindow(window) != FALSE;
+        seen.log = windowText(w.memoWhatsLog);
+        seen.waitCursor = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
+        // A second run asked for meanwhile does not start; a click is input and is dropped.
+        w.TestaPortas(L"web");
+        PostMessageW(w.btnTestarPortasWeb, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        PostMessageW(w.btnTestarPortasWeb, WM_LBUTTONUP, 0, 0);
+        seen.webLog = windowText(w.memoWebLog);
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        seen.existsAfterClose = IsWindow(window) != FALSE;
+    };
+    SetTimer(nullptr, 0, 300, onTimer);
+    const auto started = std::chrono::steady_clock::now();
+    w.TestaPortas(L"whats");
+    g_duringRun = nullptr;
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 500ms);
+
+    EXPECT_TRUE(seen.fired);
+    EXPECT_TRUE(seen.running);
+    EXPECT_FALSE(seen.hung);
+    EXPECT_EQ(seen.log, kExternalStart);
+    EXPECT_TRUE(seen.waitCursor);
+    EXPECT_TRUE(seen.webLog.empty());
+    EXPECT_TRUE(seen.existsAfterClose);
+    // After the run: the close carried out, the window and its controls gone.
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(w.handle(), nullptr);
+    EXPECT_FALSE(IsWindow(w.memoWhatsLog));
+}
+
+// The box of an error that escapes the show event comes before the window.
+TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        std::wstring text;
+    };
+    PROCESS_INFORMATION holder{};
+    const auto holdInAnotherProcess = [&] {
+        writeConfig("const IP_EXTERNO = 'x';\n");
+        std::wstring helper = executableDirectory() + L"quelvar-hold-file.exe";
+        std::wstring command = L"\"" + helper + L"\" \"" + configPath().native() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        ASSERT_TRUE(CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &holder));
+        // Until the other process has the file open.
+        for (int i = 0; i < 3000; ++i) {
+            DWORD exitCode = 0;
+            if (GetExitCodeProcess(holder.hProcess, &exitCode) && exitCode != STILL_ACTIVE) {
+                FAIL() << "the other process ended with " << exitCode;
+            }
+            HANDLE probe = CreateFileW(configPath().c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+                return;
+            }
+            if (probe != INVALID_HANDLE_VALUE) {
+                CloseHandle(probe);
+            }
+            Sleep(10);
+        }
+        FAIL() << "the other process did not open config.js";
+    };
+    const Case cases[] = {
+        {"missing", [] { removeConfig(); }, cannotOpenBox(ERROR_FILE_NOT_FOUND)},
+        {"held by another process", holdInAnotherProcess, cannotOpenBox(ERROR_SHARING_VIOLATION)},
+        {"not UTF-8",
+         [] { writeConfig("const IP_EXTERNO = 'S\xE3o';\nconst IP_INTERNO = 'b';\n"); },
+         L"No mapping for the Unicode character exists in the target multi-byte code page."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setup();
+        TfmPrincipal w(quickSettings(), rubyGraphite());
+        const std::vector<CaughtBox> boxes = showWindow(w);
+        if (holder.hProcess != nullptr) {
+            TerminateProcess(holder.hProcess, 0);
+            WaitForSingleObject(holder.hProcess, 5000);
+            CloseHandle(holder.hProcess);
+            CloseHandle(holder.hThread);
+            holder = {};
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+        EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{c.text});
+        EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"OK"});
+        EXPECT_TRUE(boxes[0].hasIcon);
+        // The window comes on screen once the box is closed, and works.
+        EXPECT_FALSE(boxes[0].ownerVisible);
+        EXPECT_TRUE(IsWindowVisible(w.handle()));
+        EXPECT_TRUE(windowText(w.edtApiExterno).empty());
+        EXPECT_EQ(SendMessageW(w.PageControl1, TCM_GETCURSEL, 0, 0), 2);
+        w.TestaPortas(L"whats");
+        EXPECT_TRUE(windowText(w.memoWhatsLog).starts_with(kExternalStart));
+    }
+}
+
+// The settings file is read by the show event only: at the show from hidden, not when tabs
+// change or runs take place.
+TEST_F(WindowWinTest, SettingsFileIsReadAtEachShowOnly) {
+    // A config.js in the working directory is never read.
+    std::ofstream("config.js") << "const IP_INTERNO = 'working directory';\n";
+    writeConfig("const IP_EXTERNO = 'primeiro';\nconst USA_HTTPS = true;\n");
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    EXPECT_TRUE(windowText(w.edtApiExterno).empty());
+    showWindow(w);
+    std::filesystem::remove("config.js");
+    EXPECT_EQ(windowText(w.edtApiExterno), L"primeiro");
+    EXPECT_TRUE(windowText(w.edtApiInterno).empty());
+    EXPECT_EQ(SendMessageW(w.cbApiHttps, BM_GETCHECK, 0, 0), BST_CHECKED);
+    writeConfig("const IP_EXTERNO = 'segundo';\n");
+    SendMessageW(w.PageControl1, TCM_SETCURSEL, 0, 0);
+    NMHDR change{w.PageControl1, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(w.handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+    w.TestaPortas(L"api");
+    EXPECT_EQ(windowText(w.edtApiExterno), L"primeiro");
+    // A show of the window while it is on screen is no show event; one from hidden is.
+    w.show();
+    EXPECT_EQ(windowText(w.edtApiExterno), L"primeiro");
+    ShowWindow(w.handle(), SW_HIDE);
+    EXPECT_TRUE(showWindow(w).empty());
+    EXPECT_EQ(windowText(w.edtApiExterno), L"segundo");
+    EXPECT_EQ(SendMessageW(w.cbApiHttps, BM_GETCHECK, 0, 0), BST_CHECKED);
+}
+
+TEST_F(WindowWinTest, ThemeFoundOrTheStandardLookAfterItsBox) {
+    const std::optional<Theme> found = ThemeRegistry().find(L"ruby GRAPHITE");
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->name, L"Ruby Graphite");
+    EXPECT_EQ(found->face, RGB(0x2f, 0x32, 0x37));
+    EXPECT_EQ(found->accent, RGB(0xa8, 0x22, 0x3b));
+    ThemeRegistry loaded(nullptr);
+    Theme mine = *found;
+    mine.name = L"Mine";
+    loaded.addLoaded(mine);
+    EXPECT_TRUE(loaded.find(L"MINE").has_value());
+
+    // Without a carried theme: the box, then the standard look. The box is a task dialog;
+    // Wine builds its content from static controls, which the catcher reads (Windows draws a
+    // task dialog's texts itself, without such controls).
+    std::optional<Theme> selected;
+    std::vector<CaughtBox> boxes;
+    {
+        BoxCatcher catcher;
+        selected = ThemeRegistry(nullptr).select(L"Ruby Graphite");
+        boxes = catcher.boxes();
+    }
+    EXPECT_FALSE(selected.has_value());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+    EXPECT_NE(
+        std::find(boxes[0].texts.begin(), boxes[0].texts.end(), L"Style 'Ruby Graphite' not found"),
+        boxes[0].texts.end());
+    EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"Close"});
+    TfmPrincipal standard(quickSettings(), selected);
+    EXPECT_EQ(styleOf(standard.btnTestarPortasApi) & BS_TYPEMASK, BS_PUSHBUTTON);
+    EXPECT_TRUE(GetWindowLongPtrW(standard.edtWebExterno, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    EXPECT_TRUE(showWindow(standard).empty());
+}
+
+TEST_F(WindowWinTest, ApplicationTitleAndFullStopRules) {
+    const std::pair<const wchar_t*, const wchar_t*> titles[] = {
+        {L"C:\\Lumora\\quelvar.exe", L"quelvar"}, {L"C:\\Lumora\\Quelvar.Tool.exe", L"Quelvar"},
+        {L"C:\\Lumora\\QUELVAR.EXE", L"Quelvar"}, {L"D:quelvar.exe", L"quelvar"},
+        {L"C:\\\u00c1GUA.exe", L"\u00c1gua"},
+    };
+    for (const auto& [path, title] : titles) {
+        EXPECT_EQ(EventErrorBox::applicationTitle(path), title) << fromWide(path);
+    }
+    EXPECT_EQ(EventErrorBox::boxText(L"Erro"), L"Erro.");
+    EXPECT_EQ(EventErrorBox::boxText(L"Erro."), L"Erro.");
+    EXPECT_EQ(EventErrorBox::boxText(L"(1)"), L"(1)");
+    EXPECT_EQ(EventErrorBox::boxText(L"x 9"), L"x 9.");
+    EXPECT_EQ(EventErrorBox::boxText(L""), L"");
+}
+
+TEST_F(WindowWinTest, DpiChangeScalesTheWindow) {
+    TfmPrincipal w(quickSettings(), rubyGraphite());
+    RECT frame{};
+    GetWindowRect(w.handle(), &frame);
+    frame.right = frame.left + 1000;
+    frame.bottom = frame.top + 500;
+    SendMessageW(w.handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&frame));
+    EXPECT_EQ(w.dpi(), 144u);
+    RECT client{};
+    GetClientRect(w.handle(), &client);
+    EXPECT_EQ(describe(client), "0,0 968x464");
+    EXPECT_EQ(describe(rectInParent(w.GroupBox1)), "18,0 591x225");
+    EXPECT_EQ(describe(rectInParent(w.imgWebExtRed)), "548,30 29x32");
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(w.memoAPILog, WM_GETFONT, 0, 0)), sizeof(font),
+               &font);
+    EXPECT_EQ(font.lfHeight, -16);
+    EXPECT_EQ(rectInParent(w.edtWebExterno.label).right, rectInParent(w.edtWebExterno).left - 5);
+}
+
+}  // namespace
+}  // namespace quelvar
