@@ -13,9 +13,9 @@
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
 #include "settings/SettingsFile.h"
-#include "settings/Utf16.h"
 #include "terminal/Console.h"
 #include "terminal/TerminalTab.h"
+#include "text/Utf8.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "settings/SettingsTarget.h"
-#include "settings/Utf16.h"
+#include "text/Utf8.h"
 
 namespace quelvar::test {
 

@@ -8,8 +8,8 @@
 #include "settings/LineReader.h"
 #include "settings/MarkerRules.h"
 #include "settings/TextSource.h"
-#include "settings/Utf16.h"
 #include "tests/settings/RecordingTarget.h"
+#include "text/Utf8.h"
 
 namespace quelvar {
 namespace {
@@ -114,16 +114,6 @@ TEST(MarkerRulesTest, SingleLines) {
         applyMarkers(c.line, target);
         EXPECT_EQ(target.calls, c.calls);
     }
-}
-
-TEST(Utf16Test, ToUtf8) {
-    EXPECT_EQ(utf8FromUtf16(u"aç€\U0001F600"), "a\xC3\xA7\xE2\x82\xAC\xF0\x9F\x98\x80");
-    // A surrogate without its partner, alone, first or last.
-    EXPECT_EQ(utf8FromUtf16(std::u16string{u'a', char16_t(0xD83D), u'b'}),
-              "a\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(utf8FromUtf16(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
-              "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -41,5 +41,15 @@ TEST(Utf8, AcceptsRfc3629AndReplacesEveryOtherByte) {
     }
 }
 
+TEST(Utf8, FromUtf16) {
+    EXPECT_EQ(utf8FromUtf16(u"aç€\U0001F600"), "a\xC3\xA7\xE2\x82\xAC\xF0\x9F\x98\x80");
+    // A surrogate without its partner, alone, first or last.
+    EXPECT_EQ(utf8FromUtf16(std::u16string{u'a', char16_t(0xD83D), u'b'}),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(utf8FromUtf16(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
+              "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 }  // namespace
 }  // namespace quelvar
