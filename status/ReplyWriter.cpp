@@ -3,6 +3,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <cstdio>
+
 namespace quelvar::status {
 
 namespace {
@@ -16,6 +19,13 @@ void writeText(JsonWriter& writer, std::string_view text) {
 
 void writeKey(JsonWriter& writer, std::string_view key) {
     writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+}
+
+// Writes a duration as milliseconds with three decimals (microsecond precision), exactly,
+// without the rounding of a binary floating-point number.
+void writeMilliseconds(JsonWriter& writer, std::chrono::microseconds duration) {
+    const std::string text = ReplyWriter::millisecondsText(duration);
+    writer.RawValue(text.data(), text.size(), rapidjson::kNumberType);
 }
 
 }  // namespace
@@ -45,15 +55,15 @@ std::string ReplyWriter::checkReply(const CheckResult& result) {
         writeKey(writer, "timings");
         writer.StartObject();
         writeKey(writer, "dns");
-        writer.Int64(entry.timings.dnsMs);
+        writeMilliseconds(writer, entry.timings.dns);
         writeKey(writer, "connect");
-        writer.Int64(entry.timings.connectMs);
+        writeMilliseconds(writer, entry.timings.connect);
         writeKey(writer, "tls");
-        writer.Int64(entry.timings.tlsMs);
+        writeMilliseconds(writer, entry.timings.tls);
         writeKey(writer, "firstByte");
-        writer.Int64(entry.timings.firstByteMs);
+        writeMilliseconds(writer, entry.timings.firstByte);
         writeKey(writer, "total");
-        writer.Int64(entry.timings.totalMs);
+        writeMilliseconds(writer, entry.timings.total);
         writer.EndObject();
         if (entry.certificateExpiresInDays) {
             writeKey(writer, "certificateExpiresInDays");
@@ -71,10 +81,17 @@ std::string ReplyWriter::checkReply(const CheckResult& result) {
         writer.Null();
     }
     writeKey(writer, "durationMs");
-    writer.Int64(result.duration.count());
+    writeMilliseconds(writer, result.duration);
     writer.EndObject();
     writer.EndObject();
     return {buffer.GetString(), buffer.GetSize()};
+}
+
+std::string ReplyWriter::millisecondsText(std::chrono::microseconds duration) {
+    const long long micros = std::max<long long>(0, duration.count());
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", micros / 1000, micros % 1000);
+    return text;
 }
 
 std::string ReplyWriter::errorReply(int httpStatus, std::string_view message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,8 @@ public:
     // Returns the text with every byte sequence that is not UTF-8 replaced by U+FFFD, so that
     // what a target server sent cannot break the reply's JSON.
     static std::string validUtf8(std::string_view text);
+    // Returns a duration as milliseconds with three decimals: "12.345".
+    static std::string millisecondsText(std::chrono::microseconds duration);
 };
 
 }  // namespace quelvar::status
