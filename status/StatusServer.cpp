@@ -541,7 +541,7 @@ void StatusServer::answerBadFraming(int httpStatus, const std::string& message) 
             MHD_get_connection_info(state->handle, MHD_CONNECTION_INFO_HTTP_STATUS) != nullptr) {
             continue;
         }
-        m_metrics.recordRejection(httpStatus);
+        // Counted from the daemon's next message, which every such refusal is followed by.
         const std::string body = ReplyWriter::errorReply(httpStatus, message);
         const std::string reply =
             "HTTP/1.1 " + std::to_string(httpStatus) + " " +

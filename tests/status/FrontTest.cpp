@@ -333,18 +333,24 @@ TEST(MetricsTest, CountsWhatTheHttpLayerRefusesItself) {
          "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
          "Transfer-Encoding: chunked\r\n\r\nzz\r\n",
          400},
+        {"Content-Length not a number",
+         "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Length: abc\r\n\r\n", 400},
+        {"Content-Length beyond 64 bits",
+         "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999999999999999\r\n\r\n",
+         413},
     };
-    ServiceUnderTest service;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        ServiceUnderTest service;
         RawConnection client(service.port());
         client.send(c.request);
         const std::string reply = client.readAll(1s);
         EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(c.status))) << reply;
-        EXPECT_TRUE(metricReaches(
-            service,
-            "quelvar_status_requests_rejected_total{status=\"" + std::to_string(c.status) + "\"}",
-            1));
+        const std::string sample =
+            "quelvar_status_requests_rejected_total{status=\"" + std::to_string(c.status) + "\"}";
+        EXPECT_TRUE(metricReaches(service, sample, 1));
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(metricValue(metrics(service), sample), 1) << "counted once";
     }
 }
 
