@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "status/HostAddresses.h"
 #include "status/ServiceError.h"
 #include "status/ServiceOptions.h"
 #include "status/StatusService.h"
@@ -56,6 +57,11 @@ int main(int argc, char** argv) {
 
     try {
         StatusService service(StatusService::settingsFrom(options, sink), sink);
+        if (!options.allowPrivate && HostAddresses::interfaceAddresses().empty()) {
+            sink(LogLevel::Warning,
+                 "WARNING: the host's interface addresses cannot be read, so the address "
+                 "policy cannot refuse them");
+        }
         if (options.allowPrivate) {
             sink(LogLevel::Warning,
                  "WARNING: --allow-private is on: loopback, private and link-local addresses can "
