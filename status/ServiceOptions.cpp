@@ -159,8 +159,9 @@ redirects, and replying with the chain of statuses or the failure's code.
                               IPv4 clients by their address
   --idle-timeout-s N          closes a client connection idle this long (default 15)
   --header-timeout-s N        closes a connection whose request head (TLS handshake, request
-                              line and headers) takes longer than this from its first byte,
-                              however steadily it comes (default 10)
+                              line and headers) takes longer than this, however steadily it
+                              comes: from the connection's start, or from the request line
+                              of a later request on a kept-alive connection (default 10)
   --grace-ms N                on SIGTERM/SIGINT, time given to running checks (default 25000)
   --log-level LEVEL           debug, info (default), warning or error; debug adds what
                               single clients cause (refused and dropped connections, aborted

@@ -47,7 +47,8 @@ struct ServerSettings {
     int ipv6PrefixLength = 64;
     unsigned idleTimeoutSeconds = 15;
     // The longest a client may take to send a request head (TLS handshake, request line and
-    // header lines), counted from its first byte, however steadily the bytes come.
+    // header lines), however steadily the bytes come: counted from the connection's start, or
+    // from the request line of a later request on a kept-alive connection.
     std::chrono::milliseconds headerTimeout{10000};
     // The longest a client may take to send its request body, counted from the end of its head.
     std::chrono::milliseconds bodyTimeout{10000};
