@@ -24,8 +24,7 @@ std::string readFile(const std::string& path, const char* what) {
 }  // namespace
 
 StatusService::StatusService(ServiceSettings settings, LogSink log)
-    : m_metricsOwner(std::make_unique<Metrics>(settings.engine.checkTimeout)),
-      m_metrics(*m_metricsOwner) {
+    : m_metrics(settings.engine.checkTimeout) {
     m_engine = std::make_unique<CheckEngine>(std::move(settings.engine));
     try {
         m_server = std::make_unique<StatusServer>(std::move(settings.server), m_engine.get(),

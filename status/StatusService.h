@@ -47,8 +47,7 @@ public:
     CheckEngine& engine() { return *m_engine; }
 
 private:
-    std::unique_ptr<Metrics> m_metricsOwner;
-    Metrics& m_metrics;
+    Metrics m_metrics;
     std::unique_ptr<CheckEngine> m_engine;
     std::unique_ptr<StatusServer> m_server;
     std::unique_ptr<StatusServer> m_health;
