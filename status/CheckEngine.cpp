@@ -208,7 +208,24 @@ void CheckEngine::run() {
             cancelled.swap(m_cancelled);
         }
         for (Submission& submission : incoming) {
-            begin(std::move(submission));
+            try {
+                begin(submission);
+            } catch (...) {
+                // Out of memory: the check still ends, and its connection is answered.
+                const auto it = m_byTicket.find(submission.ticket);
+                if (it != m_byTicket.end() && m_checks.count(it->second) != 0) {
+                    complete(*it->second, "ENOMEM");
+                } else if (submission.done) {
+                    m_byTicket.erase(submission.ticket);
+                    CheckResult result;
+                    result.code = "ENOMEM";
+                    --m_inFlight;
+                    try {
+                        submission.done(std::move(result));
+                    } catch (...) {
+                    }
+                }
+            }
         }
         // After the submissions, so that a check cancelled at once is found.
         for (const Ticket ticket : cancelled) {
@@ -231,17 +248,19 @@ void CheckEngine::run() {
     cancelAll();
 }
 
-void CheckEngine::begin(Submission submission) {
+void CheckEngine::begin(Submission& submission) {
     auto owned = std::make_unique<Check>();
     Check& check = *owned;
     check.engine = this;
     check.ticket = submission.ticket;
-    check.result.requestUrl = std::move(submission.url);
-    check.done = std::move(submission.done);
     check.started = Clock::now();
     check.deadline = check.started + m_settings.checkTimeout;
-    m_checks.emplace(&check, std::move(owned));
     m_byTicket.emplace(check.ticket, &check);
+    m_checks.emplace(&check, std::move(owned));
+    // Taken over only once the check is registered, so that a failure before leaves the
+    // submission whole for the loop to complete.
+    check.result.requestUrl = std::move(submission.url);
+    check.done = std::move(submission.done);
     const std::string url = normaliseUrl(check.result.requestUrl);
     if (url.empty()) {
         complete(check, "ERR_INVALID_URL");

@@ -72,7 +72,7 @@ private:
     };
 
     void run();
-    void begin(Submission submission);
+    void begin(Submission& submission);
     bool startHop(Check& check, const std::string& url);
     void finishHop(CURL* easy, CURLcode result);
     void complete(Check& check, std::optional<std::string> code);

@@ -102,6 +102,25 @@ TEST(SlowRequestTest, HeadAndBodyTrickledByteByByteAreClosedAtTheirTimeOut) {
     EXPECT_EQ(httpRequest("GET", service.url("/healthcheck"), "").status, 200);
 }
 
+TEST(SlowRequestTest, TrickledTlsHandshakeIsClosedAtTheHeadTimeOut) {
+    status::ServiceSettings settings = testSettings();
+    const Certificate cert = makeCertificate({});
+    settings.server.tlsCertPem = cert.certPem;
+    settings.server.tlsKeyPem = cert.keyPem;
+    settings.server.headerTimeout = 600ms;
+    ServiceUnderTest service(settings);
+    RawConnection client(service.port());
+    const auto started = std::chrono::steady_clock::now();
+    // A handshake record announcing 512 bytes, which then come one at a time.
+    ASSERT_TRUE(client.send(std::string("\x16\x03\x01\x02\x00\x01", 6)));
+    bool closed = false;
+    while (!closed && std::chrono::steady_clock::now() - started < 3s) {
+        closed = client.closedWithin(150ms) || !client.send("X");
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+}
+
 TEST(SlowRequestTest, KeptAliveConnectionGetsAFreshHeadTimeOutPerRequest) {
     status::ServiceSettings settings = testSettings();
     settings.server.headerTimeout = 600ms;
