@@ -29,8 +29,6 @@ constexpr std::size_t kMaxUrlBytes = 8192;
 // always recognised here.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-// The code of a reply whose header block is too large, as Node.js's HTTP parser names it.
-constexpr const char* kHeaderOverflow = "HPE_HEADER_OVERFLOW";
 // A redirect whose Location is longer than the service follows.
 constexpr const char* kRedirectTooLong = "ERR_REDIRECT_URL_TOO_LONG";
 
