@@ -36,7 +36,8 @@ int fetchInternal(const Product& product, DirectClient* directClient, ServicePro
     service.request.clearParameters();
     // Without a content type the GET carries no Content-type header.
     service.client.setContentType("");
-    service.request.execute();
+    // Only the status is judged: a body past the profile's limit is cut, not an error.
+    service.request.execute(ReplyUse::StatusOnly);
     return service.response.statusCode();
 }
 

@@ -1,78 +1,31 @@
 #include "http/ContentDecoder.h"
 
-#include <curl/curl.h>
 #include <zlib.h>
 
-#include <algorithm>
-#include <cctype>
 #include <memory>
 #include <optional>
 #include <utility>
 
 #include "http/CharsetConversion.h"
 #include "http/Error.h"
+#include "http/RestClient.h"
+#include "http/RestClientSession.h"
+#include "text/Ascii.h"
+#include "text/MediaType.h"
 
 namespace quelvar {
 
 namespace {
 
-std::string_view trim(std::string_view text, std::string_view blanks = " \t") {
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-std::string toLower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-std::string_view unquote(std::string_view text, char quote) {
-    if (text.size() >= 2 && text.front() == quote && text.back() == quote) {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
-}
-
 // A broken body is reported like the transport's own content-encoding failure, so that the
 // message keeps the "(number) text" form of every other reading failure.
 [[noreturn]] void throwBadContentEncoding() {
-    throw Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
-                curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
+    throw RestClient::Session::contentEncodingError();
 }
 
 }  // namespace
 
-std::string ContentDecoder::mediaType(std::string_view contentType) {
-    return std::string(trim(contentType.substr(0, contentType.find(';'))));
-}
-
-std::string ContentDecoder::charset(std::string_view contentType) {
-    auto semicolon = contentType.find(';');
-    while (semicolon != std::string_view::npos) {
-        contentType.remove_prefix(semicolon + 1);
-        semicolon = contentType.find(';');
-        const std::string_view parameter = contentType.substr(0, semicolon);
-        const auto equals = parameter.find('=');
-        if (equals == std::string_view::npos) {
-            continue;
-        }
-        if (toLower(trim(parameter.substr(0, equals))) == "charset") {
-            std::string_view value = trim(parameter.substr(equals + 1));
-            value = unquote(value, '\'');
-            value = unquote(value, '"');
-            return std::string(value);
-        }
-    }
-    return {};
-}
-
-std::string ContentDecoder::gunzip(std::string_view body) {
+std::string ContentDecoder::gunzip(std::string_view body, BodyEnd end) {
     // A reply without body (204, 304) may still name its encoding.
     if (body.empty()) {
         return {};
@@ -91,7 +44,13 @@ std::string ContentDecoder::gunzip(std::string_view body) {
         stream.next_out = reinterpret_cast<Bytef*>(buffer);
         stream.avail_out = sizeof buffer;
         const int result = inflate(&stream, Z_NO_FLUSH);
-        output.append(buffer, sizeof buffer - stream.avail_out);
+        const std::size_t produced = sizeof buffer - stream.avail_out;
+        // A few kilobytes of gzip can stand for gigabytes; the content is bounded as the
+        // body is.
+        if (produced > RestClient::kMaxBodyBytes - output.size()) {
+            throw RestClient::Session::bodyTooLargeError();
+        }
+        output.append(buffer, produced);
         if (result == Z_STREAM_END) {
             // RFC 1952 allows several members one after the other.
             if (stream.avail_in == 0) {
@@ -100,10 +59,14 @@ std::string ContentDecoder::gunzip(std::string_view body) {
             if (inflateReset(&stream) != Z_OK) {
                 throwBadContentEncoding();
             }
-        } else if (result != Z_OK) {
+        } else if (result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0)) {
             throwBadContentEncoding();
-        } else if (stream.avail_in == 0 && stream.avail_out != 0) {
-            // Input ended before the gzip trailer: the body was cut short.
+        } else if (stream.avail_in == 0 && (stream.avail_out != 0 || result == Z_BUF_ERROR)) {
+            // Input ended before the gzip trailer: the body was cut short, by the server, or
+            // by the body limit when only the status is wanted.
+            if (end == BodyEnd::Cut) {
+                return output;
+            }
             throwBadContentEncoding();
         }
     }
@@ -118,17 +81,18 @@ std::string ContentDecoder::toUtf8(std::string_view bytes, const std::string& ch
 }
 
 std::string ContentDecoder::decode(int statusCode, std::string_view contentType,
-                                   std::string_view contentEncoding, std::string_view body) {
-    std::string bytes = contentEncoding == "gzip" ? gunzip(body) : std::string(body);
-    const std::string name = charset(contentType);
+                                   std::string_view contentEncoding, std::string_view body,
+                                   BodyEnd end) {
+    std::string bytes = contentEncoding == "gzip" ? gunzip(body, end) : std::string(body);
+    const MediaType mediaType(contentType);
+    const std::string name = mediaType.parameter("charset").value_or(std::string());
     if (!name.empty()) {
-        return toUtf8(bytes, toLower(name) == "utf-8" ? std::string("UTF-8") : name);
+        return toUtf8(bytes, equalsIgnoringCase(name, "utf-8") ? std::string("UTF-8") : name);
     }
-    if (statusCode < 300) {
-        const std::string type = toLower(mediaType(contentType));
-        if (type.starts_with("image") || type.starts_with("video") || type.starts_with("audio")) {
-            return {};
-        }
+    if (statusCode < 300 &&
+        (mediaType.typeStartsWith("image") || mediaType.typeStartsWith("video") ||
+         mediaType.typeStartsWith("audio"))) {
+        return {};
     }
     return toUtf8(bytes, "UTF-8");
 }

@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "http/CharsetConversion.h"
-#include "http/DirectReplyReader.h"
+#include "text/Ascii.h"
+#include "text/MediaType.h"
+#include "text/Utf8.h"
 
 namespace quelvar {
 
@@ -15,13 +17,6 @@ namespace {
 // How far into a body a charset declaration is looked for; an HTML parser stops its
 // pre-scan after 1024 bytes, this allows for a longer head.
 constexpr std::size_t kDeclarationScan = 4096;
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
 
 // Reads the value after "name" and "=" at position `at` of text: quoted, or up to a blank,
 // ";", "/", ">", "?" or a quote.
@@ -45,7 +40,7 @@ std::string valueAfter(std::string_view text, std::size_t at) {
 
 // The declaration <?xml ... encoding="name"?> at the start of an XML body.
 std::string xmlEncodingOf(std::string_view body) {
-    const std::string head = lowered(body.substr(0, kDeclarationScan));
+    const std::string head = toLower(body.substr(0, kDeclarationScan));
     const auto start = head.find_first_not_of(" \t\r\n");
     if (start == std::string::npos || head.compare(start, 5, "<?xml") != 0) {
         return {};
@@ -60,7 +55,7 @@ std::string xmlEncodingOf(std::string_view body) {
 
 // <meta charset="name"> or <meta http-equiv="Content-Type" content="...; charset=name">.
 std::string metaCharsetOf(std::string_view body) {
-    const std::string head = lowered(body.substr(0, kDeclarationScan));
+    const std::string head = toLower(body.substr(0, kDeclarationScan));
     for (auto meta = head.find("<meta"); meta != std::string::npos;
          meta = head.find("<meta", meta + 5)) {
         const auto close = head.find('>', meta);
@@ -75,43 +70,6 @@ std::string metaCharsetOf(std::string_view body) {
         }
     }
     return {};
-}
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned int minimum = 0;
-        unsigned int value = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, value = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, value = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, value = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 std::string fromLatin1(std::string_view body) {
@@ -141,14 +99,15 @@ bool isPlausibleName(std::string_view name) {
 }  // namespace
 
 std::string DirectBodyDecoder::charsetOf(std::string_view contentType, std::string_view body) {
-    if (std::string charset = DirectReplyReader::parameterOf(contentType, "charset");
+    const MediaType mediaType(contentType);
+    if (std::string charset = mediaType.parameter("charset").value_or(std::string());
         !charset.empty()) {
         return charset;
     }
-    const std::string mediaType = DirectReplyReader::mediaTypeOf(contentType);
-    const bool untyped = mediaType.empty();
-    const bool html = untyped || mediaType.find("html") != std::string::npos;
-    const bool xml = untyped || mediaType.find("xml") != std::string::npos;
+    const std::string& type = mediaType.type();
+    const bool untyped = type.empty();
+    const bool html = untyped || type.find("html") != std::string::npos;
+    const bool xml = untyped || type.find("xml") != std::string::npos;
     if (html || xml) {
         if (std::string encoding = xmlEncodingOf(body); !encoding.empty()) {
             return encoding;

@@ -1,7 +1,5 @@
 #include "http/DirectClient.h"
 
-#include <algorithm>
-#include <cctype>
 #include <sstream>
 
 #include "http/DirectBodyDecoder.h"
@@ -11,17 +9,11 @@
 #include "http/TlsConnection.h"
 #include "http/TlsContext.h"
 #include "http/TlsLibrary.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Returns whether a WWW-Authenticate challenge offers a scheme this client could answer.
 bool offersKnownScheme(const DirectReplyReader::Headers& headers) {
@@ -56,9 +48,10 @@ bool offersKnownScheme(const DirectReplyReader::Headers& headers) {
 class DirectClient::Connection {
 public:
     Connection(const DirectRequest& request, const Timeouts& timeouts,
+               SocketConnection::Clock::time_point deadline,
                std::unique_ptr<TlsContext>& tlsContext)
         : m_socket(request.host(), request.port(), request.addressFamily(), timeouts.connect,
-                   timeouts.read) {
+                   timeouts.read, deadline) {
         if (!request.usesTls()) {
             return;
         }
@@ -96,11 +89,13 @@ std::string DirectClient::get(const std::string& url) {
     m_connection.reset();
     const DirectRequest request(url);
 
-    m_connection = std::make_unique<Connection>(request, m_timeouts, m_tlsContext);
+    const auto deadline = SocketConnection::Clock::now() + m_timeouts.exchange;
+    m_connection = std::make_unique<Connection>(request, m_timeouts, deadline, m_tlsContext);
     m_connection->send(request.text());
     DirectReplyReader reader(m_connection->source());
     const DirectReplyReader::Reply reply = reader.read();
-    if (reply.closed) {
+    // A cut body leaves the rest of the reply on the connection, which nothing could read.
+    if (reply.closed || reply.bodyCut) {
         m_connection.reset();
     }
 

@@ -24,14 +24,17 @@ private:
 
 class TlsContext;
 
-// The direct profile: a plain HTTP/1.1 client over POSIX sockets, with TLS from OpenSSL for
-// https URLs, no proxy, no redirects and no certificate verification.
+// The direct profile: a plain HTTP/1.1 client over the platform's sockets, with TLS from OpenSSL
+// for https URLs, no proxy, no redirects and no certificate verification.
 class DirectClient {
 public:
-    // Bounds of the connect and of every wait for reply bytes; 30000 ms each by default.
+    // Bounds of the connect and of every wait for reply bytes, 30000 ms each by default, and
+    // of the whole GET, 120000 ms (four of those bounds), so that a server that trickles its
+    // reply cannot keep a probe going for ever.
     struct Timeouts {
         std::chrono::milliseconds connect{30000};
         std::chrono::milliseconds read{30000};
+        std::chrono::milliseconds exchange{120000};
     };
 
     // Makes a client with the default time-outs.
@@ -43,7 +46,9 @@ public:
 
     // GETs the URL and returns the body as UTF-8 text when the final status is 200 to 299, or
     // when a 401 offering a known scheme answers a URL with a password; throws HttpStatusError
-    // for any other status and Error for every transport failure.
+    // for any other status and Error for every transport failure, the time-out socket error
+    // when the GET outlasts the exchange bound. A body beyond DirectReplyReader::kMaxBodyBytes
+    // is cut there and the connection closed; the status stands.
     std::string get(const std::string& url);
     // Returns the status code of the last reply (-1 when the status line held no number, 0
     // when the last GET failed before a reply).

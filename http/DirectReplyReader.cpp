@@ -4,38 +4,14 @@
 #include <cctype>
 
 #include "http/Error.h"
+#include "text/Ascii.h"
+#include "text/MediaType.h"
 
 namespace quelvar {
 
 namespace {
 
 constexpr std::size_t kReadSize = 16384;
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && lowered(a) == lowered(b);
-}
-
-std::string_view unquoted(std::string_view text, char quote) {
-    if (text.size() >= 2 && text.front() == quote && text.back() == quote) {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
-}
 
 // Parses a run of hexadecimal digits; nullopt when the text is empty, holds anything else or
 // is too long to be a length this client could hold.
@@ -70,13 +46,47 @@ std::optional<std::size_t> parseDecimal(std::string_view text) {
     return value;
 }
 
+// Returns the body length the Content-Length headers announce: nothing when there is none or
+// none that is a number, and an error when they name different lengths, since the framing of
+// the reply is then unknown (RFC 9110 section 8.6; a list of one repeated value is that value).
+std::optional<std::size_t> announcedLength(const DirectReplyReader::Headers& headers) {
+    std::optional<std::size_t> length;
+    bool unreadable = false;
+    for (const auto& [name, value] : headers) {
+        if (!equalsIgnoringCase(name, "Content-Length")) {
+            continue;
+        }
+        std::string_view rest = value;
+        for (;;) {
+            const auto comma = rest.find(',');
+            const auto parsed = parseDecimal(trimBlanks(rest.substr(0, comma)));
+            if (!parsed) {
+                unreadable = true;
+            } else if (length && *length != *parsed) {
+                throw Error("Conflicting Content-Length values.");
+            } else {
+                length = parsed;
+            }
+            if (comma == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    // A value that is no number beside one that is leaves the length in doubt as well.
+    if (length && unreadable) {
+        throw Error("Conflicting Content-Length values.");
+    }
+    return length;
+}
+
 // Returns whether the last transfer coding of a Transfer-Encoding value is chunked, which
 // decides the framing (RFC 9112 section 6.3).
 bool isChunked(std::string_view transferEncoding) {
     const auto comma = transferEncoding.rfind(',');
     const auto last =
         comma == std::string_view::npos ? transferEncoding : transferEncoding.substr(comma + 1);
-    return equalsIgnoringCase(trimmed(last), "chunked");
+    return equalsIgnoringCase(trimBlanks(last), "chunked");
 }
 
 }  // namespace
@@ -100,6 +110,7 @@ DirectReplyReader::Reply DirectReplyReader::read() {
     }
     readBody(reply);
     reply.closed = m_closed;
+    reply.bodyCut = m_bodyCut;
     return reply;
 }
 
@@ -137,27 +148,6 @@ std::optional<std::string> DirectReplyReader::headerValue(const Headers& headers
         }
     }
     return std::nullopt;
-}
-
-std::string DirectReplyReader::parameterOf(std::string_view headerValue, std::string_view name) {
-    std::string_view rest = headerValue;
-    auto semicolon = rest.find(';');
-    while (semicolon != std::string_view::npos) {
-        rest.remove_prefix(semicolon + 1);
-        semicolon = rest.find(';');
-        const std::string_view parameter = rest.substr(0, semicolon);
-        const auto equals = parameter.find('=');
-        if (equals != std::string_view::npos &&
-            equalsIgnoringCase(trimmed(parameter.substr(0, equals)), name)) {
-            return std::string(
-                unquoted(unquoted(trimmed(parameter.substr(equals + 1)), '\''), '"'));
-        }
-    }
-    return {};
-}
-
-std::string DirectReplyReader::mediaTypeOf(std::string_view contentType) {
-    return lowered(trimmed(contentType.substr(0, contentType.find(';'))));
 }
 
 std::optional<std::string> DirectReplyReader::readLine() {
@@ -214,7 +204,7 @@ DirectReplyReader::Headers DirectReplyReader::readHeaders() {
             if (!value.empty()) {
                 value += ' ';
             }
-            value += trimmed(*line);
+            value += trimBlanks(*line);
             continue;
         }
         const auto colon = line->find(':');
@@ -222,8 +212,8 @@ DirectReplyReader::Headers DirectReplyReader::readHeaders() {
             continue;
         }
         const std::string_view text = *line;
-        headers.emplace_back(std::string(trimmed(text.substr(0, colon))),
-                             std::string(trimmed(text.substr(colon + 1))));
+        headers.emplace_back(std::string(trimBlanks(text.substr(0, colon))),
+                             std::string(trimBlanks(text.substr(colon + 1))));
     }
 }
 
@@ -238,15 +228,14 @@ void DirectReplyReader::readBody(Reply& reply) {
         readChunked(reply.body);
         return;
     }
-    if (const auto length = headerValue(reply.headers, "Content-Length")) {
-        if (const auto parsed = parseDecimal(*length)) {
-            readExactly(*parsed, reply.body);
-            return;
-        }
+    if (const auto length = announcedLength(reply.headers)) {
+        readExactly(*length, reply.body);
+        return;
     }
     if (const auto contentType = headerValue(reply.headers, "Content-Type")) {
-        const std::string boundary = parameterOf(*contentType, "boundary");
-        if (mediaTypeOf(*contentType).starts_with("multipart/") && !boundary.empty()) {
+        const MediaType mediaType(*contentType);
+        const std::string boundary = mediaType.parameter("boundary").value_or(std::string());
+        if (mediaType.typeStartsWith("multipart/") && !boundary.empty()) {
             readMultipart(boundary, reply.body);
             return;
         }
@@ -263,7 +252,7 @@ void DirectReplyReader::readChunked(std::string& body) {
         // Chunk extensions after ";" carry nothing this client uses. A size that cannot be
         // read ends the body like a close would: what arrived is kept.
         const std::string_view sizeText = *sizeLine;
-        const auto size = parseHex(trimmed(sizeText.substr(0, sizeText.find(';'))));
+        const auto size = parseHex(trimBlanks(sizeText.substr(0, sizeText.find(';'))));
         if (!size) {
             return;
         }
@@ -272,7 +261,7 @@ void DirectReplyReader::readChunked(std::string& body) {
             return;
         }
         readExactly(*size, body);
-        if (!readLine()) {  // the line break after the chunk data
+        if (m_bodyCut || !readLine()) {  // the line break after the chunk data
             return;
         }
     }
@@ -284,9 +273,12 @@ void DirectReplyReader::readExactly(std::size_t length, std::string& body) {
             return;
         }
         const std::size_t take = std::min(length, pending().size());
-        body.append(pending().substr(0, take));
+        const bool kept = keep(body, pending().substr(0, take));
         consume(take);
         length -= take;
+        if (!kept) {
+            return;
+        }
     }
 }
 
@@ -297,7 +289,7 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
     const std::string delimiter = "--" + std::string(boundary) + "--";
     std::size_t searchFrom = 0;
     for (;;) {
-        body.append(pending());
+        const bool kept = keep(body, pending());
         consume(pending().size());
         for (auto at = body.find(delimiter, searchFrom); at != std::string::npos;
              at = body.find(delimiter, at + 1)) {
@@ -311,7 +303,7 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
             return;
         }
         searchFrom = body.size() > delimiter.size() ? body.size() - delimiter.size() : 0;
-        if (!fill()) {
+        if (!kept || !fill()) {
             return;
         }
     }
@@ -319,9 +311,25 @@ void DirectReplyReader::readMultipart(std::string_view boundary, std::string& bo
 
 void DirectReplyReader::readUntilClose(std::string& body) {
     do {
-        body.append(pending());
+        const bool kept = keep(body, pending());
         consume(pending().size());
+        if (!kept) {
+            return;
+        }
     } while (fill());
+}
+
+// Appends what fits within kMaxBodyBytes; returns false, marking the body cut, when bytes
+// beyond it arrived.
+bool DirectReplyReader::keep(std::string& body, std::string_view data) {
+    const std::size_t room = kMaxBodyBytes - body.size();
+    if (data.size() <= room) {
+        body.append(data);
+        return true;
+    }
+    body.append(data.substr(0, room));
+    m_bodyCut = true;
+    return false;
 }
 
 bool DirectReplyReader::fill() {

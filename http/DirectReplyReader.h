@@ -17,6 +17,9 @@ class DirectReplyReader {
 public:
     static constexpr std::size_t kMaxLineLength = 16384;
     static constexpr std::size_t kMaxHeaderLines = 1000;
+    // Body bytes kept of one reply. The direct probe judges only the status, so a longer body
+    // is left unread rather than held in memory or waited for.
+    static constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
 
     using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -27,6 +30,9 @@ public:
         std::string body;
         // Whether the peer closed the connection while the reply was read.
         bool closed = false;
+        // Whether the body reached kMaxBodyBytes and the rest was left unread, so that the
+        // connection can serve no further reply.
+        bool bodyCut = false;
     };
 
     explicit DirectReplyReader(ByteSource& source);
@@ -34,7 +40,9 @@ public:
     // Reads the final reply. Throws Error "Connection Closed Gracefully." when the peer closes
     // before a status line, "Max line length exceeded." for a status, header or chunk line of
     // more than kMaxLineLength bytes, "Too many header lines." for more than kMaxHeaderLines
-    // header lines, and the source's error when reading fails.
+    // header lines, "Conflicting Content-Length values." when the Content-Length headers that
+    // frame the body disagree, and the source's error when reading fails. A body is kept up to
+    // kMaxBodyBytes; reading stops there.
     Reply read();
 
     // Returns the status code of a status line: the number after the first blank, up to the
@@ -42,11 +50,6 @@ public:
     static int statusCodeOf(std::string_view statusLine);
     // Returns the value of the first header of that name (compared without regard to case).
     static std::optional<std::string> headerValue(const Headers& headers, std::string_view name);
-    // Returns the value of a parameter of a header value such as Content-Type ("; name=value"),
-    // trimmed and freed of enclosing quotes; empty when absent.
-    static std::string parameterOf(std::string_view headerValue, std::string_view name);
-    // Returns the media type of a Content-Type value, in lower case, without parameters.
-    static std::string mediaTypeOf(std::string_view contentType);
 
 private:
     std::optional<std::string> readLine();
@@ -56,6 +59,7 @@ private:
     void readExactly(std::size_t length, std::string& body);
     void readMultipart(std::string_view boundary, std::string& body);
     void readUntilClose(std::string& body);
+    bool keep(std::string& body, std::string_view data);
     bool fill();
     std::string_view pending() const;
     void consume(std::size_t count);
@@ -64,6 +68,7 @@ private:
     std::string m_buffer;
     std::size_t m_position = 0;
     bool m_closed = false;
+    bool m_bodyCut = false;
 };
 
 }  // namespace quelvar

@@ -5,17 +5,11 @@
 
 #include "http/Error.h"
 #include "http/Url.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 bool holdsControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) {

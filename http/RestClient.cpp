@@ -1,6 +1,6 @@
 #include "http/RestClient.h"
 
-#include "http/CurlSession.h"
+#include "http/RestClientSession.h"
 #include "http/UrlEncoding.h"
 
 namespace quelvar {

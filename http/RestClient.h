@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -14,12 +15,18 @@ class RestResponse;
 // that lives as long as the client.
 class RestClient {
 public:
-    // Time-outs of one exchange; the defaults are the profile's 30000 ms for each.
+    // Time-outs of one execution: the profile's 30000 ms for the connect and for each send and
+    // receive, and 120000 ms (four of those bounds) for the whole execution with its redirects
+    // and repeats, so that a server that trickles its reply cannot keep it going for ever.
     struct Timeouts {
         std::chrono::milliseconds connect{30000};
         std::chrono::milliseconds send{30000};
         std::chrono::milliseconds receive{30000};
+        std::chrono::milliseconds exchange{120000};
     };
+
+    // Body bytes kept of one reply, and bytes of its decompressed content.
+    static constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
 
     // Makes a client with the profile's 30000 ms time-outs.
     RestClient();

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "http/ContentDecoder.h"
-#include "http/CurlSession.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
+#include "http/RestClientSession.h"
 #include "http/RestResponse.h"
 #include "http/UrlEncoding.h"
 
@@ -58,15 +58,15 @@ RestParameter& RestRequest::addParameter(RestParameter parameter) {
     return m_parameters.emplace_back(std::move(parameter));
 }
 
-void RestRequest::execute() {
+void RestRequest::execute(ReplyUse use) {
     try {
-        executeExchange();
+        executeExchange(use);
     } catch (const Error& error) {
         throw Error(std::string("REST request failed: ") + error.what());
     }
 }
 
-void RestRequest::executeExchange() {
+void RestRequest::executeExchange(ReplyUse use) {
     if (m_client.baseURL().empty()) {
         throw Error("Invalid URL: \"\"");
     }
@@ -75,6 +75,8 @@ void RestRequest::executeExchange() {
     exchange.method = m_method;
     exchange.userAgent = kUserAgent;
     exchange.timeouts = m_client.timeouts();
+    exchange.deadline = Session::Clock::now() + exchange.timeouts.exchange;
+    exchange.replyUse = use;
 
     if (m_method == RestMethod::Post) {
         // The body's media type, from the last parameter that names one, becomes the
@@ -128,7 +130,8 @@ void RestRequest::executeExchange() {
         const std::string contentType = reply.header("Content-Type");
         const std::string contentEncoding = reply.header("Content-Encoding");
         std::string content =
-            ContentDecoder::decode(reply.statusCode, contentType, contentEncoding, reply.body);
+            ContentDecoder::decode(reply.statusCode, contentType, contentEncoding, reply.body,
+                                   reply.bodyCut ? BodyEnd::Cut : BodyEnd::Complete);
         m_response.assign(reply.statusCode, reply.statusText, std::move(content), contentType,
                           contentEncoding, reply.header("Server"), headerLines(reply),
                           std::move(reply.body), exchange.url);

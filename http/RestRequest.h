@@ -14,6 +14,11 @@ enum class ParameterKind { RequestBody };
 
 enum class ParameterEncoding { Encode, DoNotEncode };
 
+// What the caller reads of the reply, which decides what a body longer than
+// RestClient::kMaxBodyBytes does: with Content it fails the execution, since the content would
+// be cut; with StatusOnly reading stops there, the connection is closed and the reply stands.
+enum class ReplyUse { Content, StatusOnly };
+
 // One named parameter of a request; Quelvar uses a single request-body parameter.
 struct RestParameter {
     std::string name;
@@ -41,13 +46,13 @@ public:
     // Performs the exchange and stores the final reply in the response holder; throws
     // Error("REST request failed: ...") when the exchange fails. A reply status is never an
     // error.
-    void execute();
+    void execute(ReplyUse use = ReplyUse::Content);
 
     RestClient& client() { return m_client; }
     RestResponse& response() { return m_response; }
 
 private:
-    void executeExchange();
+    void executeExchange(ReplyUse use);
 
     RestClient& m_client;
     RestResponse& m_response;

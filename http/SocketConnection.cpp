@@ -1,161 +1,40 @@
 #include "http/SocketConnection.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
+#include <algorithm>
 
 namespace quelvar {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Waits for the events on fd until the deadline; returns false when the time ran out.
-bool pollUntil(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd entry{fd, events, 0};
-        const int ready = poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
-        if (ready > 0) {
-            // Errors and hang-ups count as ready: the following call reports them.
-            return true;
-        }
-        if (ready == 0) {
-            return false;
-        }
-        if (errno != EINTR) {
-            throw SocketConnection::socketError(errno);
-        }
-    }
-}
-
-struct AddressListDeleter {
-    void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-
-// Connects a new non-blocking socket to one address; returns the descriptor or -1 with errno.
-int connectTo(const addrinfo& address, std::chrono::milliseconds timeout) {
-    const int fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                          address.ai_protocol);
-    if (fd < 0) {
-        return -1;
-    }
-    int error = 0;
-    if (connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
-        error = errno;
-        if (error == EINPROGRESS) {
-            // The operating system would wait minutes for an unanswered SYN; the bound keeps a
-            // probe of an unreachable address as short as the reads.
-            if (!pollUntil(fd, POLLOUT, Clock::now() + timeout)) {
-                error = ETIMEDOUT;
-            } else {
-                socklen_t length = sizeof error;
-                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-                    error = errno;
-                }
-            }
-        }
-    }
-    if (error != 0) {
-        close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-}  // namespace
-
-SocketConnection::SocketConnection(const std::string& host, const std::string& port,
-                                   AddressFamily family, std::chrono::milliseconds connectTimeout,
-                                   std::chrono::milliseconds ioTimeout)
-    : m_ioTimeout(ioTimeout) {
-    addrinfo hints{};
-    hints.ai_family = family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (resolved != 0) {
-        if (resolved == EAI_SYSTEM) {
-            throw socketError(errno);
-        }
-        // The resolver's codes are not errno values; they are reported as the resolver gives
-        // them (negative on glibc), with its own text.
-        throw Error("Socket Error # " + std::to_string(resolved) + "\r\n" + gai_strerror(resolved));
-    }
-    const std::unique_ptr<addrinfo, AddressListDeleter> addresses(found);
-
-    int lastError = EHOSTUNREACH;
-    for (const addrinfo* address = addresses.get(); address != nullptr;
-         address = address->ai_next) {
-        m_fd = connectTo(*address, connectTimeout);
-        if (m_fd >= 0) {
-            return;
-        }
-        lastError = errno;
-    }
-    throw socketError(lastError);
-}
-
-SocketConnection::~SocketConnection() {
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
+std::chrono::milliseconds SocketConnection::boundedByDeadline(
+    std::chrono::milliseconds wait) const {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), wait);
 }
 
 std::size_t SocketConnection::read(char* buffer, std::size_t size) {
     for (;;) {
-        const ssize_t n = recv(m_fd, buffer, size, 0);
-        if (n >= 0) {
-            return static_cast<std::size_t>(n);
+        const Attempt attempt = tryReceive(buffer, size);
+        if (attempt.error != 0) {
+            throw socketError(attempt.error);
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            waitReadable();
-        } else if (errno != EINTR) {
-            throw socketError(errno);
+        if (!attempt.wouldBlock) {
+            return attempt.bytes;
         }
+        waitReadable();
     }
 }
 
 void SocketConnection::writeAll(std::string_view data) {
     while (!data.empty()) {
-        // MSG_NOSIGNAL: a peer that has gone must give EPIPE, not kill the process.
-        const ssize_t n = send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n >= 0) {
-            data.remove_prefix(static_cast<std::size_t>(n));
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        const Attempt attempt = trySend(data.data(), data.size());
+        if (attempt.error != 0) {
+            throw socketError(attempt.error);
+        }
+        if (attempt.wouldBlock) {
             waitWritable();
-        } else if (errno != EINTR) {
-            throw socketError(errno);
+        } else {
+            data.remove_prefix(attempt.bytes);
         }
     }
-}
-
-void SocketConnection::waitReadable() {
-    waitFor(POLLIN);
-}
-
-void SocketConnection::waitWritable() {
-    waitFor(POLLOUT);
-}
-
-void SocketConnection::waitFor(short events) {
-    if (!pollUntil(m_fd, events, Clock::now() + m_ioTimeout)) {
-        throw socketError(ETIMEDOUT);
-    }
-}
-
-Error SocketConnection::socketError(int errorNumber) {
-    return Error("Socket Error # " + std::to_string(errorNumber) + "\r\n" +
-                 std::strerror(errorNumber));
 }
 
 }  // namespace quelvar

@@ -3,10 +3,9 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
 
-#include <cerrno>
 #include <cstdint>
+#include <memory>
 
 #include "http/Error.h"
 #include "http/SocketConnection.h"
@@ -14,42 +13,53 @@
 
 namespace quelvar {
 
+// The BIO reaches the socket through its connection, whose last failed call it keeps for the
+// session to report: the error number is the socket layer's, not OpenSSL's.
+struct TlsSocketChannel {
+    SocketConnection& socket;
+    int lastError = 0;
+};
+
 namespace {
 
 constexpr const char* kEofReason = "EOF was observed that violates the protocol";
 
-int descriptorOf(BIO* bio) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+TlsSocketChannel& channelOf(BIO* bio) {
+    return *static_cast<TlsSocketChannel*>(BIO_get_data(bio));
 }
 
-// OpenSSL's own socket BIO writes with write(2), which raises SIGPIPE on a connection the
-// peer has reset; this one sends with MSG_NOSIGNAL and otherwise behaves the same.
+// OpenSSL's own socket BIO writes with write(2), which raises SIGPIPE on a connection the peer
+// has reset, and reads errno, which Winsock does not set; this one goes through the
+// connection's own non-blocking calls and otherwise behaves the same.
 int bioWrite(BIO* bio, const char* data, int size) {
     BIO_clear_retry_flags(bio);
-    const ssize_t n = send(descriptorOf(bio), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            BIO_set_retry_write(bio);
-        }
+    TlsSocketChannel& channel = channelOf(bio);
+    const auto attempt = channel.socket.trySend(data, static_cast<std::size_t>(size));
+    channel.lastError = attempt.error;
+    if (attempt.wouldBlock) {
+        BIO_set_retry_write(bio);
         return -1;
     }
-    return static_cast<int>(n);
+    return attempt.error != 0 ? -1 : static_cast<int>(attempt.bytes);
 }
 
 int bioRead(BIO* bio, char* data, int size) {
     BIO_clear_retry_flags(bio);
-    const ssize_t n = recv(descriptorOf(bio), data, static_cast<std::size_t>(size), 0);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            BIO_set_retry_read(bio);
-        }
+    TlsSocketChannel& channel = channelOf(bio);
+    const auto attempt = channel.socket.tryReceive(data, static_cast<std::size_t>(size));
+    channel.lastError = attempt.error;
+    if (attempt.wouldBlock) {
+        BIO_set_retry_read(bio);
         return -1;
     }
-    if (n == 0) {
+    if (attempt.error != 0) {
+        return -1;
+    }
+    if (attempt.bytes == 0) {
         // OpenSSL asks BIO_eof() to tell a peer's close from a failed read.
         BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
     }
-    return static_cast<int>(n);
+    return static_cast<int>(attempt.bytes);
 }
 
 long bioControl(BIO* bio, int command, long, void*) {
@@ -92,7 +102,7 @@ bool isUnexpectedEof(unsigned long code) {
 
 TlsConnection::TlsConnection(SocketConnection& socket, const TlsContext& context,
                              const std::string& serverName)
-    : m_socket(socket) {
+    : m_socket(socket), m_channel(std::make_unique<TlsSocketChannel>(socket)) {
     ERR_clear_error();
     m_ssl = SSL_new(context.handle());
     BIO* bio = m_ssl == nullptr || socketMethod() == nullptr ? nullptr : BIO_new(socketMethod());
@@ -100,7 +110,7 @@ TlsConnection::TlsConnection(SocketConnection& socket, const TlsContext& context
         SSL_free(m_ssl);
         throw Error("Error connecting with SSL.\r\n" + TlsContext::takeErrorReason());
     }
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(socket.descriptor())));
+    BIO_set_data(bio, m_channel.get());
     SSL_set_bio(m_ssl, bio, bio);
     // The host is named even when it is an IP address: some servers pick their site by it.
     if (!serverName.empty()) {
@@ -109,12 +119,12 @@ TlsConnection::TlsConnection(SocketConnection& socket, const TlsContext& context
 
     try {
         for (;;) {
-            errno = 0;
+            m_channel->lastError = 0;
             const int result = SSL_connect(m_ssl);
             if (result == 1) {
                 break;
             }
-            const int savedErrno = errno;
+            const int socketErrorNumber = m_channel->lastError;
             const int error = SSL_get_error(m_ssl, result);
             if (error == SSL_ERROR_WANT_READ) {
                 m_socket.waitReadable();
@@ -125,8 +135,8 @@ TlsConnection::TlsConnection(SocketConnection& socket, const TlsContext& context
                 continue;
             }
             const unsigned long code = ERR_peek_last_error();
-            if (error == SSL_ERROR_SYSCALL && code == 0 && savedErrno != 0) {
-                throw SocketConnection::socketError(savedErrno);
+            if (error == SSL_ERROR_SYSCALL && code == 0 && socketErrorNumber != 0) {
+                throw SocketConnection::socketError(socketErrorNumber);
             }
             std::string reason;
             if (error == SSL_ERROR_ZERO_RETURN || isUnexpectedEof(code) ||
@@ -158,12 +168,12 @@ TlsConnection::~TlsConnection() {
 std::size_t TlsConnection::read(char* buffer, std::size_t size) {
     const int wanted = size > 65536 ? 65536 : static_cast<int>(size);
     for (;;) {
-        errno = 0;
+        m_channel->lastError = 0;
         const int n = SSL_read(m_ssl, buffer, wanted);
         if (n > 0) {
             return static_cast<std::size_t>(n);
         }
-        const int savedErrno = errno;
+        const int socketErrorNumber = m_channel->lastError;
         const int error = SSL_get_error(m_ssl, n);
         switch (error) {
             case SSL_ERROR_ZERO_RETURN:
@@ -176,9 +186,9 @@ std::size_t TlsConnection::read(char* buffer, std::size_t size) {
                 break;
             case SSL_ERROR_SYSCALL:
                 m_broken = true;
-                if (ERR_peek_last_error() == 0 && savedErrno != 0) {
+                if (ERR_peek_last_error() == 0 && socketErrorNumber != 0) {
                     ERR_clear_error();
-                    throw SocketConnection::socketError(savedErrno);
+                    throw SocketConnection::socketError(socketErrorNumber);
                 }
                 ERR_clear_error();
                 return 0;
@@ -198,14 +208,14 @@ std::size_t TlsConnection::read(char* buffer, std::size_t size) {
 
 void TlsConnection::writeAll(std::string_view data) {
     while (!data.empty()) {
-        errno = 0;
+        m_channel->lastError = 0;
         const int wanted = data.size() > 65536 ? 65536 : static_cast<int>(data.size());
         const int n = SSL_write(m_ssl, data.data(), wanted);
         if (n > 0) {
             data.remove_prefix(static_cast<std::size_t>(n));
             continue;
         }
-        const int savedErrno = errno;
+        const int socketErrorNumber = m_channel->lastError;
         const int error = SSL_get_error(m_ssl, n);
         if (error == SSL_ERROR_WANT_WRITE) {
             m_socket.waitWritable();
@@ -213,8 +223,9 @@ void TlsConnection::writeAll(std::string_view data) {
             m_socket.waitReadable();
         } else {
             m_broken = true;
-            if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0 && savedErrno != 0) {
-                throw SocketConnection::socketError(savedErrno);
+            if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0 &&
+                socketErrorNumber != 0) {
+                throw SocketConnection::socketError(socketErrorNumber);
             }
             throw Error("Error writing with SSL.\r\n" + TlsContext::takeErrorReason());
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@ namespace quelvar {
 
 class SocketConnection;
 class TlsContext;
+struct TlsSocketChannel;
 
 // A TLS client session over a connected socket, whose waits share the socket's time bound.
 class TlsConnection : public ByteSource {
@@ -30,6 +32,7 @@ public:
 
 private:
     SocketConnection& m_socket;
+    std::unique_ptr<TlsSocketChannel> m_channel;
     SSL* m_ssl = nullptr;
     bool m_broken = false;
 };

@@ -1,20 +1,9 @@
 #include "http/Url.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace quelvar {
-
-namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-}  // namespace
 
 UrlParts splitUrl(std::string_view text) {
     std::string url(text);

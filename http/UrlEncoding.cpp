@@ -1,28 +1,15 @@
 #include "http/UrlEncoding.h"
 
 #include "http/Error.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool isBlankOrControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte <= 0x20 || byte == 0x7F;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 bool needsEncoding(unsigned char byte, UrlComponent component) {

@@ -15,6 +15,7 @@
 #include "app/SettingsFile.h"
 #include "http/Error.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::SettingsFile;
 using quelvar::SettingsTarget;
@@ -50,16 +51,6 @@ bool canLock(const std::string& path) {
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return locked;
-}
-
-// Reads the file and returns the error message, or the empty text when the read succeeded.
-QString readError(const QString& path, SettingsTarget& target) {
-    try {
-        SettingsFile::read(path, target);
-    } catch (const quelvar::Error& error) {
-        return QString::fromUtf8(error.what());
-    }
-    return {};
 }
 
 // Pads with a comment line so that the text after it starts at the byte offset.
@@ -132,7 +123,8 @@ private Q_SLOTS:
         TempDir dir;
         const std::string path = dir.write("config.js", "const IP_EXTERNO = 'conex\xE3o';\n");
         RecordingTarget target;
-        QCOMPARE(readError(QString::fromStdString(path), target), kNoMapping);
+        QCOMPARE_THROW_MESSAGE(SettingsFile::read(QString::fromStdString(path), target),
+                               quelvar::Error, kNoMapping);
         QVERIFY(target.calls.isEmpty());
         QVERIFY(canLock(path));
     }
@@ -145,12 +137,12 @@ private Q_SLOTS:
         QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
         RecordingTarget target;
         const QString qpath = QString::fromStdString(path);
-        QCOMPARE(
-            readError(qpath, target),
+        QCOMPARE_THROW_MESSAGE(
+            SettingsFile::read(qpath, target), quelvar::Error,
             QStringLiteral("Cannot open file \"%1\". Resource temporarily unavailable").arg(qpath));
         QVERIFY(target.calls.isEmpty());
         ::close(holder);
-        QCOMPARE(readError(qpath, target), QString());
+        SettingsFile::read(qpath, target);
         QCOMPARE(target.calls, QStringList{QStringLiteral("externo=x")});
     }
 
@@ -169,12 +161,12 @@ private Q_SLOTS:
         QVERIFY(holder.waitForReadyRead(5000));
         QCOMPARE(holder.readAllStandardOutput(), QByteArray("held\n"));
         RecordingTarget target;
-        QCOMPARE(
-            readError(path, target),
+        QCOMPARE_THROW_MESSAGE(
+            SettingsFile::read(path, target), quelvar::Error,
             QStringLiteral("Cannot open file \"%1\". Resource temporarily unavailable").arg(path));
         holder.kill();
         holder.waitForFinished(5000);
-        QCOMPARE(readError(path, target), QString());
+        SettingsFile::read(path, target);
     }
 
     void openFailures_data() {
@@ -204,8 +196,8 @@ private Q_SLOTS:
             path = base + QStringLiteral("/file/config.js");
         }
         RecordingTarget target;
-        QCOMPARE(readError(path, target),
-                 QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemText));
+        QCOMPARE_THROW_MESSAGE(SettingsFile::read(path, target), quelvar::Error,
+                               QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemText));
         QVERIFY(target.calls.isEmpty());
     }
 
@@ -221,7 +213,7 @@ private Q_SLOTS:
             TempDir dir;
             RecordingTarget target;
             const QString path = QString::fromStdString(dir.write("config.js", content));
-            QCOMPARE(readError(path, target), QString());
+            SettingsFile::read(path, target);
             QCOMPARE(target.calls, QStringList{QStringLiteral("externo=") + decoded});
         }
     }
@@ -234,8 +226,7 @@ private Q_SLOTS:
         QCOMPARE(content.find('\r'), std::size_t{4095});
         TempDir dir;
         RecordingTarget target;
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 QString());
+        SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target);
         QCOMPARE(target.calls,
                  (QStringList{QStringLiteral("externo=x"), QStringLiteral("interno=y")}));
     }
@@ -246,8 +237,7 @@ private Q_SLOTS:
             paddedTo(4095 - line.size()) + line + "\r" + "const IP_INTERNO = 'y';\r";
         TempDir dir;
         RecordingTarget target;
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 QString());
+        SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target);
         QCOMPARE(target.calls,
                  (QStringList{QStringLiteral("externo=x"), QStringLiteral("interno=y")}));
     }
@@ -260,8 +250,9 @@ private Q_SLOTS:
         content += "const IP_INTERNO = 'conex\xE3o';\n";
         TempDir dir;
         RecordingTarget target;
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 kNoMapping);
+        QCOMPARE_THROW_MESSAGE(
+            SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target),
+            quelvar::Error, kNoMapping);
         QCOMPARE(target.calls, QStringList{QStringLiteral("externo=primeiro")});
     }
 
@@ -271,8 +262,9 @@ private Q_SLOTS:
         RecordingTarget target;
         const std::string content =
             "const IP_EXTERNO = 'antes';\n// \xE9\nconst IP_INTERNO = 'x';\n";
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 kNoMapping);
+        QCOMPARE_THROW_MESSAGE(
+            SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target),
+            quelvar::Error, kNoMapping);
         QVERIFY(target.calls.isEmpty());
     }
 
@@ -293,8 +285,9 @@ private Q_SLOTS:
         TempDir dir;
         RecordingTarget target;
         const std::string content = "const IP_EXTERNO = 'a';\n" + bytes.toStdString();
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 kNoMapping);
+        QCOMPARE_THROW_MESSAGE(
+            SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target),
+            quelvar::Error, kNoMapping);
         QVERIFY(target.calls.isEmpty());
     }
 
@@ -304,8 +297,7 @@ private Q_SLOTS:
         const std::string content =
             "\xEF\xBB\xBF"
             "const IP_EXTERNO = 'a\xE9z';\n";
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 QString());
+        SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target);
         QCOMPARE(target.calls, QStringList{QStringLiteral("externo=a\uFFFDz")});
     }
 
@@ -316,8 +308,7 @@ private Q_SLOTS:
         }
         TempDir dir;
         RecordingTarget target;
-        QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                 QString());
+        SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target);
         QCOMPARE(target.calls.size(), 3000);
         QCOMPARE(target.calls.back(), QStringLiteral("externo=h2999"));
         QCOMPARE(target.calls.at(1234), QStringLiteral("externo=h1234"));
@@ -340,8 +331,7 @@ private Q_SLOTS:
             }
             TempDir dir;
             RecordingTarget target;
-            QCOMPARE(readError(QString::fromStdString(dir.write("config.js", content)), target),
-                     QString());
+            SettingsFile::read(QString::fromStdString(dir.write("config.js", content)), target);
             QCOMPARE(target.calls, QStringList{QStringLiteral("interno=10.0.0.1:ção")});
         }
     }

@@ -360,6 +360,12 @@ const std::vector<DecisionCase>& decisionCases() {
         {"H: connection reset", Exchange{"", Exchange::Action::Reset}, kRedError, kRedError,
          kRedError},
         {"H: service unreachable", std::nullopt, kRedError, kRedError, kRedError},
+        // The mapping would see cut JSON, so the profile fails the reply instead.
+        {"H: reply that never ends",
+         Exchange{.reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n"
+                           R"({"response":{"chain":[{"statusCode":"200"}]})",
+                  .endlessBody = std::string(65536, ' ')},
+         kRedError, kRedError, kRedError},
     };
     return cases;
 }
@@ -441,6 +447,12 @@ TEST_F(CheckRunTest, GivesTheInternalVerdictOfEachProfile) {
          kInternalRed},
         {"reset", {Exchange{"", Exchange::Action::Reset}}, kInternalRed, kInternalRed},
         {"nothing listens", {}, kInternalRed, kInternalRed},
+        // Only the status is judged, so the body is cut instead of waited for.
+        {"200 with a body that never ends",
+         {Exchange{.reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n",
+                   .endlessBody = std::string(65536, 'x')}},
+         kInternalGreen,
+         kInternalGreen},
     };
     for (const ProbeCase& c : cases) {
         for (const Product* p : {&api(), &web(), &whats()}) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "http/Error.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using namespace std::string_literals;
 
@@ -46,12 +47,7 @@ std::string dump(const TRetornoTesteExterno& root) {
 
 // Maps the reply and checks that it fails with exactly this message.
 void expectMappingError(std::string_view reply, const std::string& message) {
-    try {
-        const auto root = converterRetornoExterno(reply);
-        ADD_FAILURE() << "no error; the reply mapped to " << dump(*root);
-    } catch (const Error& error) {
-        EXPECT_EQ(error.what(), message);
-    }
+    EXPECT_THROW_MESSAGE(converterRetornoExterno(reply), Error, message);
 }
 
 struct MappingCase {

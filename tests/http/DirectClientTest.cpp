@@ -24,6 +24,7 @@
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 namespace quelvar {
 namespace {
@@ -212,12 +213,7 @@ TEST(DirectRequestTest, RefusesUrlsItCannotSend) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        try {
-            DirectRequest request(c.url);
-            ADD_FAILURE() << "no error";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.what(), c.message);
-        }
+        EXPECT_THROW_MESSAGE(DirectRequest request(c.url), Error, c.message);
     }
 }
 
@@ -477,6 +473,29 @@ const WireCase kWireCases[] = {
              "HTTP/1.1 200 OK\r\n" + repeated("X-Many: header\r\n", 1000) +
                  "Content-Length: 2\r\n\r\nok",
              get("/healthcheck"), fails("Too many header lines.")),
+
+    // Content-Length headers that disagree leave the framing unknown (RFC 9110 section 8.6).
+    WireCase("TwoDifferentContentLengths",
+             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nok!",
+             get("/healthcheck"), fails("Conflicting Content-Length values.")),
+    WireCase("ContentLengthListOfTwoValues", "HTTP/1.1 200 OK\r\nContent-Length: 3, 2\r\n\r\nok!",
+             get("/healthcheck"), fails("Conflicting Content-Length values.")),
+    WireCase("ContentLengthBesideOneThatIsNoNumber",
+             "HTTP/1.1 200 OK\r\ncontent-length: 2\r\nContent-Length: two\r\n\r\nok",
+             get("/healthcheck"), fails("Conflicting Content-Length values.")),
+    WireCase("SameContentLengthTwice",
+             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 2, 2\r\n\r\nok",
+             get("/healthcheck"), returns(200, "ok"))
+        .keptOpen(),
+    WireCase("ChunkedFramesDespiteDifferentContentLengths",
+             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 1\r\n"
+             "Content-Length: 9\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+             get("/healthcheck"), returns(200, "ok"))
+        .keptOpen(),
+    WireCase("NoBodyStatusDespiteDifferentContentLengths",
+             "HTTP/1.1 204 No Content\r\nContent-Length: 1\r\nContent-Length: 9\r\n\r\n",
+             get("/healthcheck"), returns(204, ""))
+        .keptOpen(),
     WireCase("ResetInsteadOfReply", "", get("/healthcheck"), fails(kReset))
         .acting(Exchange::Action::Reset),
     WireCase("SilentServerTimesOut", "", get("/healthcheck"), fails(kTimedOut))
@@ -590,12 +609,15 @@ INSTANTIATE_TEST_SUITE_P(Replies, DirectWireTest, testing::ValuesIn(kWireCases),
 // ---------------------------------------------------------------------------------------------
 // Connecting.
 
-TEST(DirectClientTest, DefaultTimeoutsAreThirtySeconds) {
+TEST(DirectClientTest, DefaultBoundsAreThirtySecondsAPhaseAndTwoMinutesAGet) {
     const DirectClient client;
     EXPECT_EQ(client.timeouts().connect, 30000ms);
     EXPECT_EQ(client.timeouts().read, 30000ms);
+    EXPECT_EQ(client.timeouts().exchange, 120000ms);
     EXPECT_EQ(DirectClient::Timeouts{}.connect, 30000ms);
     EXPECT_EQ(DirectClient::Timeouts{}.read, 30000ms);
+    EXPECT_EQ(DirectClient::Timeouts{}.exchange, 120000ms);
+    EXPECT_EQ(DirectReplyReader::kMaxBodyBytes, 16u * 1024 * 1024);
 }
 
 TEST(DirectClientTest, FailsBeforeSendingWhatCannotBeSent) {
@@ -720,11 +742,25 @@ TEST(DirectClientTest, BoundsTheConnect) {
     if (!listener.full()) {
         GTEST_SKIP() << "this network stack answers every SYN, so no connect waits";
     }
-    DirectClient client({.connect = 300ms, .read = 5000ms});
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runGet(client, "http://127.0.0.1:" + std::to_string(listener.port()) + "/"),
-              fails(kTimedOut));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    struct Case {
+        const char* name;
+        DirectClient::Timeouts timeouts;
+    };
+    const Case cases[] = {
+        {"connect time-out", {.connect = 300ms, .read = 5000ms}},
+        {"exchange deadline shorter than the connect time-out",
+         {.connect = 5000ms, .read = 5000ms, .exchange = 300ms}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DirectClient client(c.timeouts);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(runGet(client, "http://127.0.0.1:" + std::to_string(listener.port()) + "/"),
+                  fails(kTimedOut));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, 300ms);
+        EXPECT_LT(elapsed, 3s);
+    }
 }
 
 TEST(DirectClientTest, ResponseCodeIsThatOfTheLastGet) {
@@ -932,6 +968,83 @@ TEST(DirectTlsFailureTest, ReportsATlsLibraryThatCannotBeLoaded) {
     DirectClient client(shortTimeouts());
     EXPECT_EQ(runGet(client, tlsServer.url("/healthcheck")), returns(200, "ok"));
     EXPECT_TRUE(TlsLibrary::isLoaded());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bounds: a body that never ends, a reply that never ends.
+
+// A reply head followed by a body that never ends (the server repeats the piece until the
+// client closes), over plain HTTP or TLS.
+struct EndlessCase {
+    const char* name;
+    std::string head;
+    std::string piece;
+    bool tls = false;
+};
+
+TEST(DirectBoundsTest, StopsReadingAnEndlessBodyAndKeepsTheStatus) {
+    const std::string block(65536, 'x');
+    const EndlessCase cases[] = {
+        {"until close", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", block},
+        {"huge Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n",
+         block},
+        {"endless chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+         "10000\r\n" + block + "\r\n"},
+        {"multipart without its closing boundary",
+         "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n", block},
+        {"status error", "HTTP/1.1 404 Not Found\r\n\r\n", block},
+        {"over TLS", "HTTP/1.1 200 OK\r\n\r\n", block, true},
+    };
+    const Certificate certificate = serverCertificate();
+    for (const EndlessCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<ScriptedServer> server;
+        if (c.tls) {
+            server.emplace(
+                TlsSettings{.certPem = certificate.certPem, .keyPem = certificate.keyPem});
+        } else {
+            server.emplace();
+        }
+        server->add(Exchange{.reply = c.head, .endlessBody = c.piece});
+        DirectClient client(shortTimeouts());
+        const Outcome outcome = runGet(client, server->url("/healthcheck"));
+        const bool statusError = c.head.starts_with("HTTP/1.1 404");
+        EXPECT_EQ(outcome.kind, statusError ? Outcome::Kind::StatusError : Outcome::Kind::Returns)
+            << outcome.message;
+        EXPECT_EQ(outcome.code, statusError ? 404 : 200);
+        // The body is kept up to the limit, framing excluded.
+        EXPECT_EQ(outcome.body.size(), DirectReplyReader::kMaxBodyBytes);
+        // The client closed the connection instead of taking the rest.
+        EXPECT_TRUE(server->waitForEndlessBodiesRefused(1, 5s));
+    }
+}
+
+TEST(DirectBoundsTest, AReplyThatNeverEndsFailsAtTheExchangeDeadline) {
+    struct Case {
+        const char* name;
+        std::string head;
+        std::string trickle;
+        std::chrono::milliseconds deadline;
+    };
+    // The scripted server trickles the reply head too: 19 bytes at 20 ms take 380 ms.
+    const Case cases[] = {
+        {"header line trickled", "HTTP/1.1 200 OK\r\nX-Slow: ", "a", 300ms},
+        {"body trickled", "HTTP/1.1 200 OK\r\n\r\n", "x", 800ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        // One byte every 20 ms: never silent for as long as the read time-out.
+        server.add(Exchange{
+            .reply = c.head, .chunkSize = 1, .chunkDelay = 20ms, .endlessBody = c.trickle});
+        DirectClient client({.connect = 5000ms, .read = 5000ms, .exchange = c.deadline});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(runGet(client, server.url("/healthcheck")), fails(kTimedOut));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, c.deadline);
+        EXPECT_LT(elapsed, 3s);
+        EXPECT_EQ(client.responseCode(), 0);
+    }
 }
 
 }  // namespace

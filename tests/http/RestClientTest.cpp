@@ -12,7 +12,6 @@
 
 #include "http/ContentDecoder.h"
 #include "http/Error.h"
-#include "http/ProxyResolver.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -20,6 +19,7 @@
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using namespace std::chrono_literals;
 using quelvar::ContentDecoder;
@@ -30,6 +30,7 @@ using quelvar::RestRequest;
 using quelvar::RestResponse;
 using quelvar::test::Exchange;
 using quelvar::test::ScriptedServer;
+using quelvar::test::thrownMessage;
 
 namespace {
 
@@ -37,16 +38,7 @@ const std::string kBody = R"({"requestUrl":"http://lumora.example/lumora_web/loj
 const std::string kAccept = "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n";
 const std::string kAcceptCharset = "Accept-Charset: UTF-8, *;q=0.8\r\n";
 const std::string kUserAgent = "User-Agent: Quelvar-RESTClient/1.0\r\n";
-
-// Returns the message of the error the action raises, or "no error".
-std::string failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const quelvar::Error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+const std::string kBodyTooLarge = "Error reading data: (63) Maximum file size exceeded";
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -105,13 +97,13 @@ struct ServiceProfile {
         request.execute();
     }
 
-    // Sets up and executes the WhatsApp tab's internal GET.
+    // Sets up and executes the WhatsApp tab's internal GET, which reads only the status.
     void get(const std::string& url) {
         client.setBaseURL(url);
         request.setMethod(RestMethod::Get);
         request.clearParameters();
         client.setContentType("");
-        request.execute();
+        request.execute(quelvar::ReplyUse::StatusOnly);
     }
 
     RestClient client;
@@ -159,6 +151,8 @@ TEST(RestClientDefaults, AreTheProfileSettings) {
     EXPECT_EQ(client.timeouts().connect, 30000ms);
     EXPECT_EQ(client.timeouts().send, 30000ms);
     EXPECT_EQ(client.timeouts().receive, 30000ms);
+    EXPECT_EQ(client.timeouts().exchange, 120000ms);
+    EXPECT_EQ(RestClient::kMaxBodyBytes, 16u * 1024 * 1024);
     EXPECT_EQ(client.accept(), "application/json, text/plain; q=0.9, text/html;q=0.8,");
     EXPECT_EQ(client.acceptCharset(), "UTF-8, *;q=0.8");
     EXPECT_FALSE(client.raiseExceptionOn500());
@@ -203,7 +197,7 @@ TEST(RestClientBaseUrl, WithoutHostFailsAndKeepsTheStoredOne) {
         SCOPED_TRACE(text);
         RestClient client;
         client.setBaseURL("http://host:21465/api-docs/");
-        EXPECT_EQ(failureOf([&] { client.setBaseURL(text); }), "Host field is empty");
+        EXPECT_THROW_MESSAGE(client.setBaseURL(text), quelvar::Error, "Host field is empty");
         EXPECT_EQ(client.baseURL(), "http://host:21465/api-docs");
     }
 }
@@ -236,29 +230,6 @@ TEST(RestRequestUrl, IsPercentEncoded) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(quelvar::encodeRequestUrl(c.baseUrl), c.expected);
-    }
-}
-
-TEST(ContentDecoderCharset, FollowsTheParameterRules) {
-    struct Case {
-        const char* name;
-        std::string contentType;
-        std::string charset;
-    };
-    const Case cases[] = {
-        {"plain", "application/json; charset=iso-8859-1", "iso-8859-1"},
-        {"name in any case", "text/html; CharSet=UTF-8", "UTF-8"},
-        {"blanks around", "text/plain ;  charset =  koi8-r  ", "koi8-r"},
-        {"single then double quotes", "text/plain; charset='\"latin1\"'", "latin1"},
-        {"double quotes", "text/plain; charset=\"utf-8\"", "utf-8"},
-        {"after another parameter", "text/plain; format=flowed; charset=cp1252", "cp1252"},
-        {"none", "application/json", ""},
-        {"not a parameter name suffix", "text/plain; xcharset=cp1252", ""},
-        {"empty header", "", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ContentDecoder::charset(c.contentType), c.charset);
     }
 }
 
@@ -301,40 +272,34 @@ TEST(ContentDecoderDecode, DecodesByCharsetStatusAndMediaType) {
 }
 
 TEST(ContentDecoderDecode, FailsOnUnknownCharsetAndBrokenGzip) {
-    EXPECT_EQ(
-        failureOf([] { ContentDecoder::decode(200, "text/plain; charset=bogus-9", "", "x"); }),
-        "Invalid encoding name");
-    EXPECT_EQ(failureOf([] { ContentDecoder::decode(200, "text/plain", "gzip", "not gzip"); }),
-              "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(ContentDecoder::decode(200, "text/plain; charset=bogus-9", "", "x"),
+                         quelvar::Error, "Invalid encoding name");
+    EXPECT_THROW_MESSAGE(
+        ContentDecoder::decode(200, "text/plain", "gzip", "not gzip"), quelvar::Error,
+        "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
     const std::string cut = gzipped(std::string(1000, 'a')).substr(0, 10);
-    EXPECT_EQ(failureOf([&] { ContentDecoder::decode(200, "text/plain", "gzip", cut); }),
-              "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(
+        ContentDecoder::decode(200, "text/plain", "gzip", cut), quelvar::Error,
+        "Error reading data: (61) Unrecognized or bad HTTP Content or Transfer-Encoding");
 }
 
-TEST(ProxyResolverBypass, MatchesNoProxyEntries) {
-    struct Case {
-        const char* name;
-        std::string noProxy;
-        std::string host;
-        bool bypassed;
-    };
-    const Case cases[] = {
-        {"star", "*", "anything", true},
-        {"exact", "localhost,127.0.0.1", "127.0.0.1", true},
-        {"domain suffix", "example.com", "api.example.com", true},
-        {"leading dot", ".example.com", "example.com", true},
-        {"star dot", "*.example.com", "a.example.com", true},
-        {"any case and blanks", " Example.COM , other", "API.example.com", true},
-        {"not a partial label", "example.com", "badexample.com", false},
-        {"IPv6 with brackets", "[::1]", "[::1]", true},
-        {"IPv6 without brackets", "::1", "[::1]", true},
-        {"empty list", "", "host", false},
-        {"other host", "a,b", "c", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(quelvar::ProxyResolver::bypasses(c.noProxy, c.host), c.bypassed);
-    }
+TEST(ContentDecoderDecode, BoundsWhatGzipDecompressesTo) {
+    const std::string atTheLimit(RestClient::kMaxBodyBytes, '\0');
+    EXPECT_EQ(ContentDecoder::gunzip(gzipped(atTheLimit)).size(), RestClient::kMaxBodyBytes);
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(gzipped(atTheLimit + "x")), quelvar::Error,
+                         kBodyTooLarge);
+    // A body cut at the body limit gives what it holds instead of a broken-encoding error.
+    const std::string text(100000, 'a');
+    const std::string cut = gzipped(text).substr(0, 60);
+    const std::string start = ContentDecoder::gunzip(cut, quelvar::BodyEnd::Cut);
+    EXPECT_FALSE(start.empty());
+    EXPECT_TRUE(text.starts_with(start));
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip(cut), quelvar::Error,
+                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
+                         "Transfer-Encoding");
+    EXPECT_THROW_MESSAGE(ContentDecoder::gunzip("not gzip", quelvar::BodyEnd::Cut), quelvar::Error,
+                         "Error reading data: (61) Unrecognized or bad HTTP Content or "
+                         "Transfer-Encoding");
 }
 
 TEST(RestRequestParameters, AddOverwritesByName) {
@@ -655,14 +620,14 @@ TEST_F(RestWireTest, ExchangesMatchTheirScripts) {
         }
         ServiceProfile profile;
         const std::string url = server.url("") + c.path;
-        const std::string error = failureOf([&] {
+        const std::string error = thrownMessage<quelvar::Error>([&] {
             if (c.method == RestMethod::Post) {
                 profile.post(url);
             } else {
                 profile.get(url);
             }
         });
-        EXPECT_EQ(error, c.error.empty() ? "no error" : c.error);
+        EXPECT_EQ(error, c.error.empty() ? "[no exception]" : c.error);
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), c.requests.size());
         for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -703,14 +668,33 @@ TEST_F(RestWireTest, ResponseHoldsEveryFieldOfTheFinalReply) {
                                         "Content-Length=" + std::to_string(body.size())}));
 }
 
+// Only the first line of each reply is a status line: a later header line that begins with
+// "HTTP/" is a header like any other (libcurl itself refuses one without a colon).
+TEST_F(RestWireTest, StatusLineIsOnlyTheFirstLineOfEachReply) {
+    ScriptedServer server;
+    server.addReply(
+        "HTTP/1.1 100 Continue\r\nX-Interim: dropped\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+        "HTTP/1.1: 503 as a header\r\nContent-Length: 4\r\n\r\ncaf\xE9");
+    ServiceProfile profile;
+    profile.get(server.url("/x"));
+    const RestResponse& r = profile.response;
+    EXPECT_EQ(r.statusCode(), 200);
+    EXPECT_EQ(r.statusText(), "OK");
+    EXPECT_EQ(r.content(), "caf\u00E9");
+    EXPECT_EQ(r.headers(),
+              (std::vector<std::string>{"Content-Type=text/plain; charset=iso-8859-1",
+                                        "HTTP/1.1=503 as a header", "Content-Length=4"}));
+}
+
 TEST_F(RestWireTest, FailedExecutionLeavesTheLastReply) {
     ScriptedServer server;
     server.addReply(reply("200 OK", "Content-Type: text/plain\r\n", "first"));
     server.addReply(reply("200 OK", "Content-Type: text/plain; charset=bogus\r\n", "second"));
     ServiceProfile profile;
     profile.get(server.url("/x"));
-    EXPECT_EQ(failureOf([&] { profile.request.execute(); }),
-              "REST request failed: Invalid encoding name");
+    EXPECT_THROW_MESSAGE(profile.request.execute(), quelvar::Error,
+                         "REST request failed: Invalid encoding name");
     EXPECT_EQ(profile.response.statusCode(), 200);
     EXPECT_EQ(profile.response.content(), "first");
 }
@@ -779,8 +763,8 @@ TEST_F(RestWireTest, RefusedPortFailsWhileSending) {
     ServiceProfile profile;
     const std::string url =
         "http://127.0.0.1:" + std::to_string(quelvar::test::unusedPort()) + "/x";
-    EXPECT_EQ(failureOf([&] { profile.get(url); }),
-              "REST request failed: Error sending data: (7) Couldn't connect to server");
+    EXPECT_THROW_MESSAGE(profile.get(url), quelvar::Error,
+                         "REST request failed: Error sending data: (7) Couldn't connect to server");
 }
 
 TEST_F(RestWireTest, ResetWithoutReplyFailsWhileReceiving) {
@@ -789,9 +773,10 @@ TEST_F(RestWireTest, ResetWithoutReplyFailsWhileReceiving) {
     reset.action = Exchange::Action::Reset;
     server.add(reset);
     ServiceProfile profile;
-    EXPECT_EQ(failureOf([&] { profile.get(server.url("/x")); }),
-              "REST request failed: Error receiving data: (56) Failure when receiving data from "
-              "the peer");
+    EXPECT_THROW_MESSAGE(
+        profile.get(server.url("/x")), quelvar::Error,
+        "REST request failed: Error receiving data: (56) Failure when receiving data from "
+        "the peer");
 }
 
 TEST_F(RestWireTest, InvalidUrlsFailBeforeAnythingIsSent) {
@@ -811,19 +796,19 @@ TEST_F(RestWireTest, InvalidUrlsFailBeforeAnythingIsSent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ServiceProfile profile;
-        EXPECT_EQ(failureOf([&] { profile.get(c.url); }), c.error);
+        EXPECT_THROW_MESSAGE(profile.get(c.url), quelvar::Error, c.error);
     }
     ServiceProfile empty;
-    EXPECT_EQ(failureOf([&] { empty.request.execute(); }),
-              "REST request failed: Invalid URL: \"\"");
+    EXPECT_THROW_MESSAGE(empty.request.execute(), quelvar::Error,
+                         "REST request failed: Invalid URL: \"\"");
 }
 
 TEST_F(RestWireTest, EmptyHostFailsWhenTheBaseUrlIsSet) {
     ServiceProfile profile;
-    EXPECT_EQ(failureOf([&] { profile.get("http:///api-docs/"); }), "Host field is empty");
+    EXPECT_THROW_MESSAGE(profile.get("http:///api-docs/"), quelvar::Error, "Host field is empty");
 }
 
-// The time-outs measure silence, not the whole exchange, and are injectable.
+// The per-phase time-outs measure silence, not the whole exchange, and are injectable.
 TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
     RestClient::Timeouts quick;
     quick.connect = 400ms;
@@ -831,7 +816,7 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
     quick.receive = 400ms;
     const auto measure = [](const std::function<void()>& action, std::string& error) {
         const auto start = std::chrono::steady_clock::now();
-        error = failureOf(action);
+        error = thrownMessage<quelvar::Error>(action);
         return std::chrono::steady_clock::now() - start;
     };
     {
@@ -872,7 +857,7 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         ServiceProfile profile(quick);
         std::string error;
         const auto elapsed = measure([&] { profile.get(server.url("/x")); }, error);
-        EXPECT_EQ(error, "no error");
+        EXPECT_EQ(error, "[no exception]");
         EXPECT_EQ(profile.response.content(), "slow but steady");
         EXPECT_GT(elapsed, 400ms) << "the whole exchange outlasts the time-out";
     }
@@ -895,7 +880,7 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         ServiceProfile profile(quick);
         std::string error;
         const auto elapsed = measure([&] { profile.get(server.url("/x")); }, error);
-        EXPECT_EQ(error, "no error");
+        EXPECT_EQ(error, "[no exception]");
         EXPECT_EQ(profile.response.content(), "steady");
         EXPECT_GT(elapsed, 800ms) << "the header line alone outlasts the time-out twice";
     }
@@ -911,6 +896,118 @@ TEST_F(RestWireTest, TimeOutsBoundEachPhase) {
         const auto elapsed = measure([&] { profile.get(url); }, error);
         EXPECT_EQ(error, "REST request failed: Error sending data: (28) Timeout was reached");
         EXPECT_LT(elapsed, 5s);
+    }
+}
+
+// ---- Bounds ----------------------------------------------------------------------------
+
+// A body past the limit: the WhatsApp GET, which reads only the status, keeps the reply as
+// it stands; the status-service POST, which needs the content, fails (the external check's
+// case H). Either way the connection with the unread rest is closed.
+TEST_F(RestWireTest, BodyPastTheLimitIsCutForTheStatusAndFailsForTheContent) {
+    const std::string block(65536, 'x');
+    struct Case {
+        const char* name;
+        std::string head;
+        std::string piece;
+        bool post;  // the status-service POST, else the internal GET
+    };
+    const Case cases[] = {
+        {"GET, endless body", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", block, false},
+        {"GET, huge Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n", block, false},
+        {"GET, endless chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+         "10000\r\n" + block + "\r\n", false},
+        {"POST, endless body", "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n", block,
+         true},
+        {"POST, huge Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n", block, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        server.add(Exchange{.reply = c.head, .endlessBody = c.piece});
+        server.addReply(reply("200 OK", "", "next"));
+        ServiceProfile profile;
+        if (c.post) {
+            EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
+                                 "REST request failed: " + kBodyTooLarge);
+        } else {
+            profile.get(server.url("/api-docs"));
+            EXPECT_EQ(profile.response.statusCode(), 200);
+            EXPECT_EQ(profile.response.rawBytes().size(), RestClient::kMaxBodyBytes);
+            EXPECT_EQ(profile.response.content().size(), RestClient::kMaxBodyBytes);
+        }
+        EXPECT_TRUE(server.waitForEndlessBodiesRefused(1, 5s));
+        profile.get(server.url("/next"));
+        EXPECT_EQ(profile.response.content(), "next");
+        EXPECT_EQ(server.connectionCount(), 2u);
+    }
+}
+
+// A few kilobytes of gzip that stand for more than the limit fail the status-service POST.
+TEST_F(RestWireTest, GzipBombFromTheStatusServiceFails) {
+    const std::string bomb = gzipped(std::string(4 * RestClient::kMaxBodyBytes, '0'));
+    ASSERT_LT(bomb.size(), 128u * 1024);
+    ScriptedServer server;
+    server.addReply(
+        reply("200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", bomb));
+    server.addReply(
+        reply("200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", bomb));
+    ServiceProfile profile;
+    EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
+                         "REST request failed: " + kBodyTooLarge);
+    // Decompressed content is bounded for the internal GET too.
+    EXPECT_THROW_MESSAGE(profile.get(server.url("/api-docs")), quelvar::Error,
+                         "REST request failed: " + kBodyTooLarge);
+}
+
+// A server that never falls silent for a whole time-out still cannot keep an execution
+// going past its deadline, redirects included (the deadline here is shortened to 300 ms).
+TEST_F(RestWireTest, ExchangeDeadlineEndsAReplyThatNeverEnds) {
+    struct Case {
+        const char* name;
+        std::vector<Exchange> script;
+        std::chrono::milliseconds deadline;
+        std::string error;
+    };
+    // The scripted server trickles the reply head too: 19 bytes at 20 ms take 380 ms.
+    const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
+    const Case cases[] = {
+        {"header line trickled",
+         {Exchange{.reply = "HTTP/1.1 200 OK\r\nX-Slow: ",
+                   .chunkSize = 1,
+                   .chunkDelay = 20ms,
+                   .endlessBody = "a"}},
+         300ms,
+         "Error receiving data: (28) Timeout was reached"},
+        {"body trickled",
+         {Exchange{.reply = head, .chunkSize = 1, .chunkDelay = 20ms, .endlessBody = "x"}},
+         800ms,
+         "Error reading data: (28) Timeout was reached"},
+        {"redirects that each answer in time",
+         {Exchange{.reply = redirect("302 Found", "/b"), .delay = 200ms},
+          Exchange{.reply = redirect("302 Found", "/c"), .delay = 200ms},
+          Exchange{.reply = reply("200 OK", "", "late"), .delay = 200ms}},
+         300ms,
+         "Error receiving data: (28) Timeout was reached"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        for (const Exchange& exchange : c.script) {
+            server.add(exchange);
+        }
+        RestClient::Timeouts timeouts = ServiceProfile::shortTimeouts();
+        timeouts.exchange = c.deadline;
+        ServiceProfile profile(timeouts);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW_MESSAGE(profile.get(server.url("/a")), quelvar::Error,
+                             "REST request failed: " + c.error);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        // libcurl's timers may fire a millisecond early.
+        EXPECT_GE(elapsed, c.deadline - 10ms);
+        EXPECT_LT(elapsed, 3s);
     }
 }
 
@@ -983,8 +1080,8 @@ TEST_F(RestWireTest, ClientCertificateRequestFails) {
     ScriptedServer server(tls);
     server.addReply(reply("200 OK", "", "never"));
     ServiceProfile profile;
-    EXPECT_EQ(failureOf([&] { profile.post(server.url("/v1/status")); }),
-              "REST request failed: Unspecified certificate from client");
+    EXPECT_THROW_MESSAGE(profile.post(server.url("/v1/status")), quelvar::Error,
+                         "REST request failed: Unspecified certificate from client");
     EXPECT_TRUE(server.requests().empty());
 }
 
@@ -993,7 +1090,7 @@ TEST_F(RestWireTest, TlsOnlyServerAnsweredOverPlainHttpIsAnInvalidReply) {
     ScriptedServer server(quelvar::test::TlsSettings{certificate.certPem, certificate.keyPem});
     ServiceProfile profile;
     const std::string error =
-        failureOf([&] { profile.get("http://" + server.authority() + "/x"); });
+        thrownMessage<quelvar::Error>([&] { profile.get("http://" + server.authority() + "/x"); });
     EXPECT_TRUE(error.starts_with("REST request failed: Error receiving data: (")) << error;
 }
 
@@ -1051,7 +1148,8 @@ TEST_F(RestWireTest, HttpsGoesThroughTheProxyTunnel) {
     setenv("https_proxy", ("http://" + proxy.authority()).c_str(), 1);
     proxy.addReply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
     ServiceProfile profile;
-    const std::string error = failureOf([&] { profile.post("https://127.0.0.1:9/v1/status"); });
+    const std::string error =
+        thrownMessage<quelvar::Error>([&] { profile.post("https://127.0.0.1:9/v1/status"); });
     ASSERT_EQ(proxy.requests().size(), 1u);
     EXPECT_TRUE(proxy.requests()[0].starts_with("CONNECT 127.0.0.1:9 HTTP/1.1\r\n"))
         << proxy.requests()[0];

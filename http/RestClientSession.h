@@ -1,15 +1,15 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "http/Error.h"
-#include "http/ProxyResolver.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
-
-typedef void CURL;
 
 namespace quelvar {
 
@@ -20,12 +20,13 @@ public:
     using Error::Error;
 };
 
-// The HTTP session of a RestClient: one libcurl handle kept for the client's life, with its
-// connection cache and its cookie store. Each exchange is a single request and its reply;
-// redirects are left to the caller.
+// The HTTP session of a RestClient, kept for the client's life with its connection cache and
+// its cookie store. Each exchange is a single request and its reply; redirects are left to the
+// caller. The transport is the platform's (libcurl on Linux) and lives behind m_transport.
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };
+    using Clock = std::chrono::steady_clock;
 
     // One request as it goes on the wire.
     struct Exchange {
@@ -38,6 +39,10 @@ public:
         std::string body;
         CertificateCheck certificateCheck = CertificateCheck::Verify;
         Timeouts timeouts;
+        // The end of the whole execution this request belongs to (Timeouts::exchange).
+        Clock::time_point deadline = Clock::time_point::max();
+        // What a body beyond RestClient::kMaxBodyBytes does.
+        ReplyUse replyUse = ReplyUse::Content;
     };
 
     // The reply to one request.
@@ -48,6 +53,8 @@ public:
         std::string body;
         // The Location header resolved against the request URL; empty without Location.
         std::string redirectURL;
+        // Whether the body was cut at RestClient::kMaxBodyBytes (ReplyUse::StatusOnly).
+        bool bodyCut = false;
 
         // Returns the value of the last header of that name (compared without regard to case).
         std::string header(std::string_view name) const;
@@ -62,18 +69,20 @@ public:
     // certificate fails verification, and Error with the cause's message for every other
     // failure ("Invalid URL: ...", "Error sending data: ...", "Error receiving data: ...",
     // "Error reading data: ...", "Unspecified certificate from client", "Error getting Server
-    // Certificate").
+    // Certificate"); passing the deadline fails as a time-out does, and a body beyond
+    // RestClient::kMaxBodyBytes with ReplyUse::Content fails as bodyTooLargeError().
     Reply perform(const Exchange& exchange);
 
-private:
-    struct Transfer;
+    // Returns the transport's "Error reading data: (number) text" for a body whose content
+    // coding cannot be undone.
+    static Error contentEncodingError();
+    // Returns the transport's "Error reading data: (number) text" for a body, or decompressed
+    // content, beyond RestClient::kMaxBodyBytes.
+    static Error bodyTooLargeError();
 
-    CURL* m_handle = nullptr;
-    ProxyResolver m_proxies;
-    // Set by a TLS handshake in which the server asks for a client certificate.
-    bool m_clientCertificateRequested = false;
-    // Every socket libcurl holds open for this session, in use or kept for reuse.
-    std::vector<int> m_sockets;
+private:
+    struct Transport;
+    std::unique_ptr<Transport> m_transport;
 };
 
 }  // namespace quelvar

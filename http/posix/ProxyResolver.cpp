@@ -1,32 +1,23 @@
-#include "http/ProxyResolver.h"
+#include "http/posix/ProxyResolver.h"
 
 #include <proxy.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <string_view>
 
 #include "http/Url.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
 namespace {
 
-std::string toLower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 // Returns the first non-empty value among the variables, each tried in lower and upper case.
 std::string environmentValue(std::initializer_list<std::string_view> names) {
     for (const std::string_view name : names) {
         const std::string lower = toLower(name);
-        std::string upper(lower);
-        std::transform(upper.begin(), upper.end(), upper.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::string upper = toUpper(name);
         for (const std::string& variable : {lower, upper}) {
             const char* value = std::getenv(variable.c_str());
             if (value != nullptr && *value != '\0') {

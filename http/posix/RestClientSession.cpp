@@ -1,4 +1,4 @@
-#include "http/CurlSession.h"
+#include "http/RestClientSession.h"
 
 #include <curl/curl.h>
 #include <linux/tcp.h>
@@ -8,34 +8,20 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
+#include "http/posix/ProxyResolver.h"
+#include "text/Ascii.h"
+
 namespace quelvar {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 void initializeCurlOnce() {
     static std::once_flag once;
@@ -81,17 +67,24 @@ void checkUrl(const std::string& url) {
     }
 }
 
-}  // namespace
+using Session = RestClient::Session;
+using Timeouts = RestClient::Timeouts;
 
 // The state of one exchange, shared with libcurl's callbacks.
-struct RestClient::Session::Transfer {
+struct Transfer {
     enum class Phase { Sending, Receiving, Reading };
 
     Timeouts timeouts;
+    ReplyUse replyUse = ReplyUse::Content;
+    // Set when a body beyond the limit arrived for a caller that needs the content.
+    bool bodyTooLarge = false;
     std::size_t bodySize = 0;
     bool headerSent = false;
     std::size_t bodySent = 0;
     bool headersComplete = false;
+    // The next header line libcurl hands on is the status line of a reply: the first line of
+    // the exchange, and the first after the empty line that ends an interim reply.
+    bool atStatusLine = true;
     Clock::time_point lastActivity = Clock::now();
     // The session's open sockets and what they had received together at the last look, so
     // that arriving bytes count as activity even before libcurl can hand on a whole header
@@ -101,7 +94,7 @@ struct RestClient::Session::Transfer {
     std::uint64_t bytesReceived = 0;
     bool timedOut = false;
     Phase timedOutIn = Phase::Sending;
-    Reply reply;
+    Session::Reply reply;
 
     Phase phase() const {
         if (headersComplete) {
@@ -110,16 +103,35 @@ struct RestClient::Session::Transfer {
         return headerSent && bodySent >= bodySize ? Phase::Receiving : Phase::Sending;
     }
 
+    // Keeps the body up to the limit. Past it, a caller that reads only the status gets the
+    // reply as it stands; any other caller gets an error, since the content would be cut.
+    // Either way the transfer stops: libcurl ends it with a write error and closes the
+    // connection, whose unread rest nothing could use.
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
-        static_cast<Transfer*>(self)->reply.body.append(data, size * count);
-        return size * count;
+        auto& transfer = *static_cast<Transfer*>(self);
+        const std::size_t length = size * count;
+        std::string& body = transfer.reply.body;
+        const std::size_t room = RestClient::kMaxBodyBytes - body.size();
+        if (length <= room) {
+            body.append(data, length);
+            return length;
+        }
+        if (transfer.replyUse == ReplyUse::StatusOnly) {
+            body.append(data, room);
+            transfer.reply.bodyCut = true;
+        } else {
+            transfer.bodyTooLarge = true;
+        }
+        return 0;
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
-        const std::string_view line = trim(std::string_view(data, size * count));
-        if (line.starts_with("HTTP/")) {
-            // A new status line: an interim reply (100 Continue) is replaced by the next one.
+        const std::string_view line = trimBlanksAndLineBreaks(std::string_view(data, size * count));
+        if (transfer.atStatusLine) {
+            // A new reply: an interim one (100 Continue) is replaced by the next. The status
+            // code is libcurl's; only the reason phrase is taken from the line.
+            transfer.atStatusLine = false;
             transfer.reply.headers.clear();
             transfer.headersComplete = false;
             const auto codeStart = line.find(' ');
@@ -127,12 +139,13 @@ struct RestClient::Session::Transfer {
                 codeStart == std::string_view::npos ? codeStart : line.find(' ', codeStart + 1);
             transfer.reply.statusText = textStart == std::string_view::npos
                                             ? ""
-                                            : std::string(trim(line.substr(textStart)));
+                                            : std::string(trimBlanks(line.substr(textStart)));
         } else if (line.empty()) {
             transfer.headersComplete = true;
+            transfer.atStatusLine = true;
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            transfer.reply.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                                std::string(trim(line.substr(colon + 1))));
+            transfer.reply.headers.emplace_back(std::string(trimBlanks(line.substr(0, colon))),
+                                                std::string(trimBlanks(line.substr(colon + 1))));
         }
         return size * count;
     }
@@ -232,6 +245,29 @@ struct RestClient::Session::Transfer {
     }
 };
 
+}  // namespace
+
+// One libcurl handle with the session's proxy lookup and what its callbacks report.
+struct RestClient::Session::Transport {
+    Transport() {
+        initializeCurlOnce();
+        handle = curl_easy_init();
+        if (handle == nullptr) {
+            throw Error("Could not create the HTTP session");
+        }
+    }
+    ~Transport() { curl_easy_cleanup(handle); }
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    CURL* handle = nullptr;
+    ProxyResolver proxies;
+    // Set by a TLS handshake in which the server asks for a client certificate.
+    bool clientCertificateRequested = false;
+    // Every socket libcurl holds open for this session, in use or kept for reuse.
+    std::vector<int> sockets;
+};
+
 std::string RestClient::Session::Reply::header(std::string_view name) const {
     for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
         if (equalsIgnoringCase(it->first, name)) {
@@ -241,35 +277,40 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
     return {};
 }
 
-RestClient::Session::Session() {
-    initializeCurlOnce();
-    m_handle = curl_easy_init();
-    if (m_handle == nullptr) {
-        throw Error("Could not create the HTTP session");
-    }
-    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
-    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETDATA, &m_sockets);
-    curl_easy_setopt(m_handle, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::onCloseSocket);
-    curl_easy_setopt(m_handle, CURLOPT_CLOSESOCKETDATA, &m_sockets);
-    // An empty cookie file switches the cookie engine on without reading any file: cookies
-    // live in the session, as long as the client.
-    curl_easy_setopt(m_handle, CURLOPT_COOKIEFILE, "");
+Error RestClient::Session::bodyTooLargeError() {
+    return Error("Error reading data: (" + std::to_string(CURLE_FILESIZE_EXCEEDED) + ") " +
+                 curl_easy_strerror(CURLE_FILESIZE_EXCEEDED));
 }
 
-RestClient::Session::~Session() {
-    curl_easy_cleanup(m_handle);
+Error RestClient::Session::contentEncodingError() {
+    return Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
+                 curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
 }
+
+RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
+    CURL* h = m_transport->handle;
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &m_transport->sockets);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::onCloseSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &m_transport->sockets);
+    // An empty cookie file switches the cookie engine on without reading any file: cookies
+    // live in the session, as long as the client.
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+}
+
+RestClient::Session::~Session() = default;
 
 RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange) {
     checkUrl(exchange.url);
 
     Transfer transfer;
-    transfer.sockets = &m_sockets;
+    transfer.sockets = &m_transport->sockets;
     transfer.timeouts = exchange.timeouts;
+    transfer.replyUse = exchange.replyUse;
     const bool post = exchange.method == RestMethod::Post;
     transfer.bodySize = post ? exchange.body.size() : 0;
 
-    CURL* h = m_handle;
+    CURL* h = m_transport->handle;
     curl_easy_setopt(h, CURLOPT_URL, exchange.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     // The URL goes out as built: no removal of "." and ".." segments.
@@ -311,7 +352,18 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
 
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(exchange.timeouts.connect.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 0L);
+    // The whole execution has a deadline; libcurl's own bound for the transfer is what is left
+    // of it (at least 1 ms, since 0 would mean none).
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(exchange.deadline - Clock::now()).count();
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::clamp<decltype(left)>(left, 1, INT32_MAX)));
+    // An announced length past the limit fails before any of the body is read, unless only
+    // the status is wanted (then the body is cut as it arrives).
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                     exchange.replyUse == ReplyUse::Content
+                         ? static_cast<curl_off_t>(RestClient::kMaxBodyBytes)
+                         : curl_off_t{0});
 
     const bool verify = exchange.certificateCheck == CertificateCheck::Verify;
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
@@ -322,12 +374,12 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, verify ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_CERTINFO, verify ? 0L : 1L);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
-    m_clientCertificateRequested = false;
-    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &m_clientCertificateRequested);
+    m_transport->clientCertificateRequested = false;
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &m_transport->clientCertificateRequested);
 
     // The user's proxy configuration is read for every request. An empty proxy text keeps
     // libcurl from reading the environment itself; the bypass list has been applied already.
-    const std::string proxy = m_proxies.proxyFor(exchange.url);
+    const std::string proxy = m_transport->proxies.proxyFor(exchange.url);
     curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(h, CURLOPT_NOPROXY, "");
     curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -357,9 +409,15 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
 
+    if (result == CURLE_WRITE_ERROR && transfer.reply.bodyCut) {
+        result = CURLE_OK;
+    }
     if (result != CURLE_OK) {
-        if (m_clientCertificateRequested) {
+        if (m_transport->clientCertificateRequested) {
             throw Error("Unspecified certificate from client");
+        }
+        if (transfer.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+            throw bodyTooLargeError();
         }
         Transfer::Phase phase = transfer.phase();
         if (transfer.timedOut) {
@@ -383,7 +441,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     if (!verify) {
         curl_certinfo* certificates = nullptr;
         curl_easy_getinfo(h, CURLINFO_CERTINFO, &certificates);
-        const bool secure = equalsIgnoringCase(exchange.url.substr(0, 8), "https://");
+        const bool secure = startsWithIgnoringCase(exchange.url, "https://");
         if (secure && (certificates == nullptr || certificates->num_of_certs == 0)) {
             throw Error("Error getting Server Certificate");
         }
