@@ -15,6 +15,7 @@
 #include "status/FailureCode.h"
 #include "status/IdnaHost.h"
 #include "status/ServiceError.h"
+#include "text/Ascii.h"
 
 namespace quelvar::status {
 
@@ -479,9 +480,6 @@ std::size_t CheckEngine::headerLine(Check& check, std::string_view line) {
         check.headerOverflow = true;
         return 0;  // aborts the transfer
     }
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
     if (check.expectStatusLine) {
         // The first line of a reply, interim (1xx) or final: "HTTP/1.1 200 OK". libcurl has
         // parsed the code already (CURLINFO_RESPONSE_CODE); only the reason phrase is taken
@@ -489,21 +487,20 @@ std::size_t CheckEngine::headerLine(Check& check, std::string_view line) {
         // line changes nothing.
         check.expectStatusLine = false;
         check.statusMessage.clear();
+        line = trimBlanksAndLineBreaks(line);
         const auto firstSpace = line.find(' ');
         const auto secondSpace =
             firstSpace == std::string_view::npos ? firstSpace : line.find(' ', firstSpace + 1);
         if (secondSpace != std::string_view::npos) {
-            std::string_view reason = line.substr(secondSpace + 1);
-            while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\t')) {
-                reason.remove_suffix(1);
-            }
+            const std::string_view reason = trimBlanks(line.substr(secondSpace + 1));
             check.statusMessage = std::string(reason.substr(0, kMaxStatusMessageBytes));
         }
         if (!check.tlsInspected) {
             check.tlsInspected = true;
             inspectCertificate(check);
         }
-    } else if (line.empty()) {
+    } else if (line == "\r\n" || line == "\n") {
+        // The end of a reply's header block.
         long code = 0;
         curl_easy_getinfo(check.easy, CURLINFO_RESPONSE_CODE, &code);
         if (code >= 200) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "text/Utf8.h"
+
 namespace quelvar::status {
 
 namespace {
@@ -13,7 +15,8 @@ namespace {
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void writeText(JsonWriter& writer, std::string_view text) {
-    const std::string valid = ReplyWriter::validUtf8(text);
+    // What a target server sent is not always UTF-8; the reply's JSON must be.
+    const std::string valid = toValidUtf8(text);
     writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
@@ -107,51 +110,6 @@ std::string ReplyWriter::errorReply(int httpStatus, std::string_view message) {
     writer.EndObject();
     writer.EndObject();
     return {buffer.GetString(), buffer.GetSize()};
-}
-
-std::string ReplyWriter::validUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[position]);
-        std::size_t length = 0;
-        unsigned codepoint = 0;
-        unsigned minimum = 0;
-        if (lead < 0x80) {
-            length = 1;
-            codepoint = lead;
-        } else if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-            codepoint = lead & 0x1fu;
-            minimum = 0x80;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            codepoint = lead & 0x0fu;
-            minimum = 0x800;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            codepoint = lead & 0x07u;
-            minimum = 0x10000;
-        }
-        bool valid = length != 0 && position + length <= text.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[position + i]);
-            valid = (next & 0xc0u) == 0x80u;
-            codepoint = (codepoint << 6) | (next & 0x3fu);
-        }
-        // RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF.
-        valid = valid && codepoint >= minimum && codepoint <= 0x10ffff &&
-                (codepoint < 0xd800 || codepoint > 0xdfff);
-        if (valid) {
-            out.append(text.substr(position, length));
-            position += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++position;
-        }
-    }
-    return out;
 }
 
 }  // namespace quelvar::status

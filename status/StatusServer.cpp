@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +21,8 @@
 #include "status/ReplyWriter.h"
 #include "status/ServiceError.h"
 #include "status/StatusRequest.h"
+#include "text/Ascii.h"
+#include "text/MediaType.h"
 
 namespace quelvar::status {
 
@@ -38,31 +39,9 @@ constexpr std::size_t kDiscardLimit = 1024 * 1024;
 
 enum class Route { Status, Health, Metrics, Unknown };
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // Returns whether a Content-Type header names application/json, parameters allowed.
 bool isJsonMediaType(const char* header) {
-    if (header == nullptr) {
-        return false;
-    }
-    std::string_view value(header);
-    value = trim(value.substr(0, value.find(';')));
-    return lower(value) == "application/json";
+    return header != nullptr && MediaType(header).type() == "application/json";
 }
 
 socklen_t addressLength(const sockaddr* address) {
@@ -219,7 +198,7 @@ namespace {
 
 // Counts each Content-Length header; libmicrohttpd reads only the first.
 MHD_Result countContentLength(void* count, MHD_ValueKind, const char* key, const char*) {
-    if (key != nullptr && strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+    if (key != nullptr && equalsIgnoringCase(key, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
         ++*static_cast<int*>(count);
     }
     return MHD_YES;

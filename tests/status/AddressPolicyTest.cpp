@@ -6,6 +6,7 @@
 #include "status/AddressPolicy.h"
 #include "status/HostAddresses.h"
 #include "status/ServiceError.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::status::AddressPolicy;
 using quelvar::status::HostAddresses;
@@ -117,7 +118,8 @@ TEST(AddressPolicyTest, RefusesTextThatIsNoNumericAddress) {
     EXPECT_FALSE(AddressPolicy().permits("localhost"));
     EXPECT_TRUE(policy.permits("127.0.0.1"));
     AddressPolicy refusing;
-    EXPECT_THROW(refusing.allow("localhost"), quelvar::status::ServiceError);
+    EXPECT_THROW_MESSAGE(refusing.allow("localhost"), quelvar::status::ServiceError,
+                         "not a numeric address: localhost");
 }
 
 TEST(AddressPolicyTest, RefusesTheHostsOwnAddressesInEveryForm) {

@@ -2,6 +2,7 @@
 
 #include "status/ServiceError.h"
 #include "status/ServiceOptions.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::status::ServiceError;
 using quelvar::status::ServiceOptions;
@@ -114,11 +115,6 @@ TEST(ServiceOptionsTest, RefusesBadOptionsWithTheirName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        try {
-            ServiceOptions::parse(c.arguments);
-            ADD_FAILURE() << "accepted";
-        } catch (const ServiceError& error) {
-            EXPECT_STREQ(error.what(), c.message);
-        }
+        EXPECT_THROW_MESSAGE(ServiceOptions::parse(c.arguments), ServiceError, c.message);
     }
 }
