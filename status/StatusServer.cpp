@@ -599,12 +599,11 @@ MHD_Result StatusServer::begin(MHD_Connection* connection, Request& request, con
                                const char* method) {
     const std::string_view path(url);
     const std::string_view verb(method);
-    const MHD_ConnectionInfo* address =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    const sockaddr* peer = address != nullptr ? address->client_addr : nullptr;
-    const ClientAddress client(peer, peer != nullptr ? addressLength(peer) : 0,
-                               m_settings.ipv6PrefixLength);
-    request.client = client.text();
+    // The connection's address, read once when it was accepted.
+    static const std::string kUnknown = "-";
+    const std::string& limitKey =
+        request.connection != nullptr ? request.connection->limitKey : kUnknown;
+    request.client = request.connection != nullptr ? request.connection->client : kUnknown;
 
     // RFC 9112 section 6.3: a message with both, or with differing lengths, may be framed
     // otherwise by a proxy in front, which would let a second request hide in this one's
@@ -649,7 +648,7 @@ MHD_Result StatusServer::begin(MHD_Connection* connection, Request& request, con
             } else if (!isJsonMediaType(MHD_lookup_connection_value(
                            connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE))) {
                 request.rejection = RequestRejection{415, "Content-Type must be application/json"};
-            } else if (!m_rateLimiter.tryAcquire(client.limitKey())) {
+            } else if (!m_rateLimiter.tryAcquire(limitKey)) {
                 request.rejection = RequestRejection{429, "rate limit exceeded"};
             }
             break;
