@@ -56,6 +56,12 @@ constexpr Prefix4 kNonPublic4[] = {
     {ip4(203, 0, 113, 0), 24},   // documentation TEST-NET-3
     {ip4(224, 0, 0, 0), 4},      // multicast
     {ip4(240, 0, 0, 0), 4},      // reserved, 255.255.255.255 broadcast included
+    // Addresses in public space that reach the cloud host's own platform services rather than
+    // anything on the internet. (Their metadata services at 169.254.169.254, Alibaba's at
+    // 100.100.100.200 and the IPv6 ones of AWS and Google, fd00:ec2::254 and fd20:ce::254,
+    // are link-local, shared or unique-local and refused above.)
+    {ip4(168, 63, 129, 16), 32},  // Azure WireServer: VM agent, health probes, DNS, DHCP
+    {ip4(161, 26, 0, 0), 16},     // IBM Cloud service network: DNS resolvers, NTP, mirrors
 };
 
 bool isPublic4(std::uint32_t address) {
@@ -178,6 +184,17 @@ bool parseNumeric(std::string_view text, sockaddr_storage& storage, socklen_t& l
 
 }  // namespace
 
+AddressPolicy::AddressPolicy(Mode mode) : m_mode(mode) {
+    if (m_mode == Mode::PublicOnly) {
+        m_hostAddresses = std::make_shared<HostAddresses>();
+    }
+}
+
+AddressPolicy& AddressPolicy::withHostAddresses(std::shared_ptr<HostAddresses> hostAddresses) {
+    m_hostAddresses = std::move(hostAddresses);
+    return *this;
+}
+
 AddressPolicy& AddressPolicy::allow(std::string_view numericAddress) {
     sockaddr_storage storage;
     socklen_t length = 0;
@@ -196,6 +213,11 @@ bool AddressPolicy::permits(const sockaddr* address, socklen_t length) const {
     }
     Bytes16 bytes;
     if (!toBytes16(address, length, bytes)) {
+        return false;
+    }
+    // The host's own addresses reach every service bound to all its interfaces, from inside
+    // any firewall in front of it.
+    if (m_hostAddresses && m_hostAddresses->contains(bytes)) {
         return false;
     }
     const std::string key(reinterpret_cast<const char*>(bytes.data()), bytes.size());

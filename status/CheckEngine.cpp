@@ -9,10 +9,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "status/FailureCode.h"
+#include "status/IdnaHost.h"
 #include "status/ServiceError.h"
+#include "text/Ascii.h"
 
 namespace quelvar::status {
 
@@ -22,21 +25,29 @@ constexpr const char* kUserAgent = "quelvar-status/1.0";
 // Bounds what one reply may make the service hold.
 constexpr std::size_t kMaxStatusMessageBytes = 256;
 constexpr std::size_t kMaxUrlBytes = 8192;
+// The header block of one reply, interim replies included. Larger than any real server sends
+// (Node.js refuses more than 16 KiB) and below libcurl's own bounds, so that an overflow is
+// always recognised here.
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+// A redirect whose Location is longer than the service follows.
+constexpr const char* kRedirectTooLong = "ERR_REDIRECT_URL_TOO_LONG";
 
 using Clock = std::chrono::steady_clock;
 
-long toMs(curl_off_t microseconds) {
-    return static_cast<long>(std::max<curl_off_t>(0, microseconds) / 1000);
+std::chrono::microseconds micros(curl_off_t value) {
+    return std::chrono::microseconds(std::max<curl_off_t>(0, value));
 }
 
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Returns the URL normalised by libcurl's parser when it is an absolute http or https URL with
-// a host, and the empty text otherwise.
+// Returns the URL normalised by libcurl's parser, an internationalised host name in its ASCII
+// form, when it is an absolute http or https URL with a host, and the empty text otherwise.
 std::string normaliseUrl(const std::string& url) {
-    if (url.empty() || url.size() > kMaxUrlBytes) {
+    // A NUL would end the text libcurl reads, so that another URL than this one is fetched.
+    if (url.empty() || url.size() > kMaxUrlBytes || url.find('\0') != std::string::npos) {
         return {};
     }
     CURLU* handle = curl_url();
@@ -46,10 +57,15 @@ std::string normaliseUrl(const std::string& url) {
     char* full = nullptr;
     if (curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
         curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_URL, &full, 0) == CURLUE_OK) {
+        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
         const std::string_view s(scheme);
-        if ((s == "http" || s == "https") && host[0] != '\0') {
+        // The policy judges the addresses the ASCII name resolves to; converted here, the
+        // chain names the host that was asked for on the wire.
+        const std::optional<std::string> ascii = toIdnaHost(host);
+        if ((s == "http" || s == "https") && host[0] != '\0' && ascii &&
+            (*ascii == host ||
+             curl_url_set(handle, CURLUPART_HOST, ascii->c_str(), 0) == CURLUE_OK) &&
+            curl_url_get(handle, CURLUPART_URL, &full, 0) == CURLUE_OK) {
             normalised = full;
         }
     }
@@ -62,11 +78,32 @@ std::string normaliseUrl(const std::string& url) {
 
 std::once_flag g_curlInit;
 
+// Records the days until the peer certificate of the hop's TLS session expires. The session is
+// inspected while the transfer runs, so that a reused connection's certificate is seen as well
+// as a new one's.
+template <typename CheckType>
+void inspectCertificate(CheckType& check) {
+    const curl_tlssessioninfo* session = nullptr;
+    if (curl_easy_getinfo(check.easy, CURLINFO_TLS_SSL_PTR, &session) != CURLE_OK ||
+        session == nullptr || session->backend != CURLSSLBACKEND_OPENSSL ||
+        session->internals == nullptr) {
+        return;
+    }
+    const X509* peer = SSL_get0_peer_certificate(static_cast<const SSL*>(session->internals));
+    int days = 0;
+    int seconds = 0;
+    if (peer != nullptr &&
+        ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(peer)) == 1) {
+        check.certificateDays = days;
+    }
+}
+
 }  // namespace
 
 // The state of one check and of its current hop.
 struct CheckEngine::Check {
     CheckEngine* engine = nullptr;
+    Ticket ticket = 0;
     CheckResult result;
     Completion done;
     Clock::time_point started;
@@ -75,9 +112,13 @@ struct CheckEngine::Check {
 
     CURL* easy = nullptr;
     std::string hopUrl;
-    int statusCode = 0;
     std::string statusMessage;
+    // The next header line is the status line of a reply (the first, or one after an interim
+    // 1xx reply).
+    bool expectStatusLine = true;
     bool headersComplete = false;
+    std::size_t headerBytes = 0;
+    bool headerOverflow = false;
     bool tlsInspected = false;
     std::optional<long> certificateDays;
     std::size_t bodyBytes = 0;
@@ -115,20 +156,31 @@ CheckEngine::~CheckEngine() {
     }
 }
 
-void CheckEngine::submit(std::string url, Completion done) {
+CheckEngine::Ticket CheckEngine::submit(std::string url, Completion done) {
+    Ticket ticket = 0;
     {
         std::lock_guard lock(m_mutex);
+        ticket = m_nextTicket++;
         if (!m_stopping) {
             ++m_inFlight;
-            m_incoming.push_back({std::move(url), std::move(done)});
+            m_incoming.push_back({ticket, std::move(url), std::move(done)});
             curl_multi_wakeup(m_multi);
-            return;
+            return ticket;
         }
     }
     CheckResult result;
     result.requestUrl = std::move(url);
-    result.code = "ECANCELED";
+    result.code = std::string(kCancelledCode);
     done(std::move(result));
+    return ticket;
+}
+
+void CheckEngine::cancel(Ticket ticket) {
+    std::lock_guard lock(m_mutex);
+    if (!m_stopping) {
+        m_cancelled.push_back(ticket);
+        curl_multi_wakeup(m_multi);
+    }
 }
 
 void CheckEngine::stop() {
@@ -145,15 +197,41 @@ void CheckEngine::stop() {
 void CheckEngine::run() {
     for (;;) {
         std::deque<Submission> incoming;
+        std::vector<Ticket> cancelled;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping) {
                 break;
             }
             incoming.swap(m_incoming);
+            cancelled.swap(m_cancelled);
         }
         for (Submission& submission : incoming) {
-            begin(std::move(submission));
+            try {
+                begin(submission);
+            } catch (...) {
+                // Out of memory: the check still ends, and its connection is answered.
+                const auto it = m_byTicket.find(submission.ticket);
+                if (it != m_byTicket.end() && m_checks.count(it->second) != 0) {
+                    complete(*it->second, "ENOMEM");
+                } else if (submission.done) {
+                    m_byTicket.erase(submission.ticket);
+                    CheckResult result;
+                    result.code = "ENOMEM";
+                    --m_inFlight;
+                    try {
+                        submission.done(std::move(result));
+                    } catch (...) {
+                    }
+                }
+            }
+        }
+        // After the submissions, so that a check cancelled at once is found.
+        for (const Ticket ticket : cancelled) {
+            const auto it = m_byTicket.find(ticket);
+            if (it != m_byTicket.end()) {
+                complete(*it->second, std::string(kCancelledCode));
+            }
         }
         int running = 0;
         curl_multi_perform(m_multi, &running);
@@ -169,15 +247,19 @@ void CheckEngine::run() {
     cancelAll();
 }
 
-void CheckEngine::begin(Submission submission) {
+void CheckEngine::begin(Submission& submission) {
     auto owned = std::make_unique<Check>();
     Check& check = *owned;
     check.engine = this;
-    check.result.requestUrl = std::move(submission.url);
-    check.done = std::move(submission.done);
+    check.ticket = submission.ticket;
     check.started = Clock::now();
     check.deadline = check.started + m_settings.checkTimeout;
+    m_byTicket.emplace(check.ticket, &check);
     m_checks.emplace(&check, std::move(owned));
+    // Taken over only once the check is registered, so that a failure before leaves the
+    // submission whole for the loop to complete.
+    check.result.requestUrl = std::move(submission.url);
+    check.done = std::move(submission.done);
     const std::string url = normaliseUrl(check.result.requestUrl);
     if (url.empty()) {
         complete(check, "ERR_INVALID_URL");
@@ -195,9 +277,11 @@ bool CheckEngine::startHop(Check& check, const std::string& url) {
     }
     check.easy = easy;
     check.hopUrl = url;
-    check.statusCode = 0;
     check.statusMessage.clear();
+    check.expectStatusLine = true;
     check.headersComplete = false;
+    check.headerBytes = 0;
+    check.headerOverflow = false;
     check.tlsInspected = false;
     check.certificateDays.reset();
     check.bodyBytes = 0;
@@ -258,6 +342,9 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
         curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
         failure.osErrno = static_cast<int>(osErrno);
         failure.blockedByPolicy = check.blocked;
+        // libcurl reports a single header line above its own bound as running out of memory;
+        // it is the reply's fault either way, never the service's.
+        failure.headerOverflow = check.headerOverflow || result == CURLE_OUT_OF_MEMORY;
         complete(check, failureCode(failure));
         return;
     }
@@ -271,9 +358,15 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
                               ? std::string(ChainEntry::standardReasonPhrase(entry.statusCode))
                               : check.statusMessage;
     char* redirect = nullptr;
+    bool redirectTooLong = false;
     if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK &&
         redirect != nullptr) {
-        entry.redirectUrl = std::string(redirect).substr(0, kMaxUrlBytes);
+        // A cut URL is one the server never sent: neither reported nor fetched.
+        if (std::strlen(redirect) > kMaxUrlBytes) {
+            redirectTooLong = true;
+        } else {
+            entry.redirectUrl = std::string(redirect);
+        }
     }
     curl_off_t dns = 0, connect = 0, tls = 0, firstByte = 0, total = 0;
     curl_easy_getinfo(easy, CURLINFO_NAMELOOKUP_TIME_T, &dns);
@@ -281,11 +374,11 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &tls);
     curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
     curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total);
-    entry.timings.dnsMs = toMs(dns);
-    entry.timings.connectMs = connect > 0 ? toMs(connect - dns) : 0;
-    entry.timings.tlsMs = tls > 0 ? toMs(tls - connect) : 0;
-    entry.timings.firstByteMs = toMs(firstByte - std::max({dns, connect, tls}));
-    entry.timings.totalMs = toMs(total);
+    entry.timings.dns = micros(dns);
+    entry.timings.connect = connect > 0 ? micros(connect - dns) : std::chrono::microseconds(0);
+    entry.timings.tls = tls > 0 ? micros(tls - connect) : std::chrono::microseconds(0);
+    entry.timings.firstByte = micros(firstByte - std::max({dns, connect, tls}));
+    entry.timings.total = micros(total);
     entry.certificateExpiresInDays = check.certificateDays;
     check.result.chain.push_back(std::move(entry));
     const ChainEntry& last = check.result.chain.back();
@@ -294,6 +387,10 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     curl_easy_cleanup(easy);
     check.easy = nullptr;
 
+    if (isRedirect(last.statusCode) && redirectTooLong) {
+        complete(check, kRedirectTooLong);
+        return;
+    }
     if (!isRedirect(last.statusCode) || !last.redirectUrl) {
         complete(check, std::nullopt);
         return;
@@ -326,12 +423,18 @@ void CheckEngine::complete(Check& check, std::optional<std::string> code) {
     }
     check.result.code = std::move(code);
     check.result.duration =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - check.started);
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - check.started);
     Completion done = std::move(check.done);
     CheckResult result = std::move(check.result);
+    m_byTicket.erase(check.ticket);
     m_checks.erase(&check);
     --m_inFlight;
-    done(std::move(result));
+    try {
+        done(std::move(result));
+    } catch (...) {
+        // The completion answers its own failures; one that escapes must not end the loop
+        // thread, and with it every other check.
+    }
 }
 
 void CheckEngine::cancelAll() {
@@ -343,63 +446,68 @@ void CheckEngine::cancelAll() {
     for (Submission& submission : incoming) {
         CheckResult result;
         result.requestUrl = std::move(submission.url);
-        result.code = "ECANCELED";
+        result.code = std::string(kCancelledCode);
         --m_inFlight;
-        submission.done(std::move(result));
+        try {
+            submission.done(std::move(result));
+        } catch (...) {
+        }
     }
     while (!m_checks.empty()) {
-        complete(*m_checks.begin()->first, "ECANCELED");
+        complete(*m_checks.begin()->first, std::string(kCancelledCode));
     }
 }
 
 std::size_t CheckEngine::onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& check = *static_cast<Check*>(user);
     const std::size_t length = size * count;
-    std::string_view line(data, length);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
+    // No exception may cross libcurl's C frames; a failure here fails the hop.
+    try {
+        return headerLine(check, std::string_view(data, length));
+    } catch (...) {
+        return 0;
     }
-    if (line.starts_with("HTTP/")) {
-        // A status line, of an interim (1xx) or of the final reply: "HTTP/1.1 200 OK".
-        check.headersComplete = false;
+}
+
+std::size_t CheckEngine::headerLine(Check& check, std::string_view line) {
+    const std::size_t length = line.size();
+    // Trailers of a chunked body come this way too; the reply was judged by then.
+    if (check.headersComplete) {
+        return length;
+    }
+    check.headerBytes += length;
+    if (check.headerBytes > kMaxHeaderBytes) {
+        check.headerOverflow = true;
+        return 0;  // aborts the transfer
+    }
+    if (check.expectStatusLine) {
+        // The first line of a reply, interim (1xx) or final: "HTTP/1.1 200 OK". libcurl has
+        // parsed the code already (CURLINFO_RESPONSE_CODE); only the reason phrase is taken
+        // from here, and from no other line, so that a header line that looks like a status
+        // line changes nothing.
+        check.expectStatusLine = false;
         check.statusMessage.clear();
-        check.statusCode = 0;
+        line = trimBlanksAndLineBreaks(line);
         const auto firstSpace = line.find(' ');
-        if (firstSpace != std::string_view::npos) {
-            std::string_view rest = line.substr(firstSpace + 1);
-            const auto secondSpace = rest.find(' ');
-            const std::string_view digits = rest.substr(0, secondSpace);
-            for (const char c : digits) {
-                check.statusCode = check.statusCode * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
-            }
-            if (secondSpace != std::string_view::npos) {
-                std::string_view reason = rest.substr(secondSpace + 1);
-                while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\t')) {
-                    reason.remove_suffix(1);
-                }
-                check.statusMessage = std::string(reason.substr(0, kMaxStatusMessageBytes));
-            }
+        const auto secondSpace =
+            firstSpace == std::string_view::npos ? firstSpace : line.find(' ', firstSpace + 1);
+        if (secondSpace != std::string_view::npos) {
+            const std::string_view reason = trimBlanks(line.substr(secondSpace + 1));
+            check.statusMessage = std::string(reason.substr(0, kMaxStatusMessageBytes));
         }
         if (!check.tlsInspected) {
             check.tlsInspected = true;
-            // The TLS session is inspected while the transfer runs, so that a reused
-            // connection's certificate is seen as well as a new one's.
-            const curl_tlssessioninfo* session = nullptr;
-            if (curl_easy_getinfo(check.easy, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK &&
-                session != nullptr && session->backend == CURLSSLBACKEND_OPENSSL &&
-                session->internals != nullptr) {
-                const X509* peer =
-                    SSL_get0_peer_certificate(static_cast<const SSL*>(session->internals));
-                int days = 0;
-                int seconds = 0;
-                if (peer != nullptr &&
-                    ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(peer)) == 1) {
-                    check.certificateDays = days;
-                }
-            }
+            inspectCertificate(check);
         }
-    } else if (line.empty() && check.statusCode >= 200) {
-        check.headersComplete = true;
+    } else if (line == "\r\n" || line == "\n") {
+        // The end of a reply's header block.
+        long code = 0;
+        curl_easy_getinfo(check.easy, CURLINFO_RESPONSE_CODE, &code);
+        if (code >= 200) {
+            check.headersComplete = true;
+        } else {
+            check.expectStatusLine = true;
+        }
     }
     return length;
 }
@@ -418,8 +526,14 @@ std::size_t CheckEngine::onBody(char*, std::size_t size, std::size_t count, void
 
 curl_socket_t CheckEngine::onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address) {
     auto& check = *static_cast<Check*>(user);
-    if (purpose != CURLSOCKTYPE_IPCXN ||
-        !check.engine->m_settings.policy.permits(&address->addr, address->addrlen)) {
+    bool permitted = false;
+    try {
+        permitted = purpose == CURLSOCKTYPE_IPCXN &&
+                    check.engine->m_settings.policy.permits(&address->addr, address->addrlen);
+    } catch (...) {
+        // Reading the host's addresses failed: the address cannot be judged, so it is refused.
+    }
+    if (!permitted) {
         check.blocked = true;
         return CURL_SOCKET_BAD;
     }

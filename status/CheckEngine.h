@@ -5,11 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -38,6 +40,8 @@ struct EngineSettings {
 class CheckEngine {
 public:
     using Completion = std::function<void(CheckResult)>;
+    // Names one submitted check, for cancel().
+    using Ticket = std::uint64_t;
 
     // Starts the loop thread; throws ServiceError when the CA file has no usable certificate.
     explicit CheckEngine(EngineSettings settings);
@@ -46,9 +50,12 @@ public:
     CheckEngine(const CheckEngine&) = delete;
     CheckEngine& operator=(const CheckEngine&) = delete;
 
-    // Queues a check of the URL; calls done once, on the loop thread, with its result. Safe to
-    // call from any thread.
-    void submit(std::string url, Completion done);
+    // Queues a check of the URL; calls done once, on the loop thread (or at once when the
+    // engine has stopped), with its result. Safe to call from any thread.
+    Ticket submit(std::string url, Completion done);
+    // Ends the check soon with "ECANCELED", unless it has ended already. Safe to call from any
+    // thread.
+    void cancel(Ticket ticket);
     // Stops the loop thread, completing unfinished checks with "ECANCELED"; idempotent.
     void stop();
     // Returns the number of checks submitted and not yet completed.
@@ -59,17 +66,19 @@ public:
 private:
     struct Check;
     struct Submission {
+        Ticket ticket;
         std::string url;
         Completion done;
     };
 
     void run();
-    void begin(Submission submission);
+    void begin(Submission& submission);
     bool startHop(Check& check, const std::string& url);
     void finishHop(CURL* easy, CURLcode result);
     void complete(Check& check, std::optional<std::string> code);
     void cancelAll();
 
+    static std::size_t headerLine(Check& check, std::string_view line);
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
     static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
@@ -81,10 +90,13 @@ private:
 
     std::mutex m_mutex;
     std::deque<Submission> m_incoming;
+    std::vector<Ticket> m_cancelled;
+    Ticket m_nextTicket = 1;
     bool m_stopping = false;
     std::atomic<std::size_t> m_inFlight{0};
 
     std::unordered_map<Check*, std::unique_ptr<Check>> m_checks;
+    std::unordered_map<Ticket, Check*> m_byTicket;
     std::thread m_thread;
 };
 

@@ -8,14 +8,14 @@
 
 namespace quelvar::status {
 
-// Durations of the phases of one hop, in milliseconds. A reused connection has no name
-// lookup, connect or TLS phase.
+// Durations of the phases of one hop, as precise as libcurl measures them. A reused
+// connection has no name lookup, connect or TLS phase.
 struct HopTimings {
-    long dnsMs = 0;
-    long connectMs = 0;
-    long tlsMs = 0;
-    long firstByteMs = 0;
-    long totalMs = 0;
+    std::chrono::microseconds dns{0};
+    std::chrono::microseconds connect{0};
+    std::chrono::microseconds tls{0};
+    std::chrono::microseconds firstByte{0};
+    std::chrono::microseconds total{0};
 };
 
 // One HTTP reply of a check.
@@ -33,13 +33,17 @@ struct ChainEntry {
     static std::string_view standardReasonPhrase(int statusCode);
 };
 
+// The code of a check the service stopped before it ended: at shutdown, or because its client
+// went away.
+inline constexpr std::string_view kCancelledCode = "ECANCELED";
+
 // The outcome of one check: the replies in order and, when a hop got no reply or the chain was
 // cut short, the failure's name.
 struct CheckResult {
     std::string requestUrl;
     std::vector<ChainEntry> chain;
     std::optional<std::string> code;
-    std::chrono::milliseconds duration{0};
+    std::chrono::microseconds duration{0};
 
     // Returns the last reply's status code, or 0 without any reply.
     int status() const { return chain.empty() ? 0 : chain.back().statusCode; }

@@ -80,6 +80,10 @@ std::string errnoCode(int osErrno, const char* fallback) {
 }  // namespace
 
 std::string failureCode(const TransferFailure& failure) {
+    if (failure.headerOverflow) {
+        // Node.js's HTTP parser names a header block above its bound so.
+        return "HPE_HEADER_OVERFLOW";
+    }
     switch (static_cast<CURLcode>(failure.curlCode)) {
         case CURLE_OPERATION_TIMEDOUT:
             return "ETIMEDOUT";
@@ -106,8 +110,12 @@ std::string failureCode(const TransferFailure& failure) {
         case CURLE_RECV_ERROR:
             return errnoCode(failure.osErrno, "ECONNRESET");
         case CURLE_URL_MALFORMAT:
-        case CURLE_UNSUPPORTED_PROTOCOL:
             return "ERR_INVALID_URL";
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // Every URL is checked to be http or https before it is fetched, so this is the
+            // reply's fault: an unknown HTTP version, a status line that is none ("ICY 200
+            // OK", "HTTP/1.1 abc"), or bytes without a status line (HTTP/0.9).
+            return "EPROTO";
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:

@@ -10,6 +10,7 @@ struct TransferFailure {
     long tlsVerifyResult = 0;      // OpenSSL X509_V_* result of the peer verification
     int osErrno = 0;               // errno of the last failed socket operation
     bool blockedByPolicy = false;  // the address policy refused every address tried
+    bool headerOverflow = false;   // the reply's header block exceeded the bound
 };
 
 // Returns the Node.js name of the failure ("ETIMEDOUT", "CERT_HAS_EXPIRED", "EBLOCKED" ...).

@@ -8,8 +8,9 @@
 
 namespace quelvar::status {
 
-// Limits checks per client address with a token bucket: a client may burst up to the rate and
-// then gets one check every 60 s / rate. The table of clients is bounded.
+// Limits checks per client (named by ClientAddress::limitKey) with a token bucket: a client may
+// burst up to the rate and then gets one check every 60 s / rate. The table of clients is
+// bounded.
 class RateLimiter {
 public:
     using Clock = std::chrono::steady_clock;

@@ -3,6 +3,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <cstdio>
+
+#include "text/Utf8.h"
+
 namespace quelvar::status {
 
 namespace {
@@ -10,12 +15,20 @@ namespace {
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void writeText(JsonWriter& writer, std::string_view text) {
-    const std::string valid = ReplyWriter::validUtf8(text);
+    // What a target server sent is not always UTF-8; the reply's JSON must be.
+    const std::string valid = toValidUtf8(text);
     writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
 void writeKey(JsonWriter& writer, std::string_view key) {
     writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+}
+
+// Writes a duration as milliseconds with three decimals (microsecond precision), exactly,
+// without the rounding of a binary floating-point number.
+void writeMilliseconds(JsonWriter& writer, std::chrono::microseconds duration) {
+    const std::string text = ReplyWriter::millisecondsText(duration);
+    writer.RawValue(text.data(), text.size(), rapidjson::kNumberType);
 }
 
 }  // namespace
@@ -45,15 +58,15 @@ std::string ReplyWriter::checkReply(const CheckResult& result) {
         writeKey(writer, "timings");
         writer.StartObject();
         writeKey(writer, "dns");
-        writer.Int64(entry.timings.dnsMs);
+        writeMilliseconds(writer, entry.timings.dns);
         writeKey(writer, "connect");
-        writer.Int64(entry.timings.connectMs);
+        writeMilliseconds(writer, entry.timings.connect);
         writeKey(writer, "tls");
-        writer.Int64(entry.timings.tlsMs);
+        writeMilliseconds(writer, entry.timings.tls);
         writeKey(writer, "firstByte");
-        writer.Int64(entry.timings.firstByteMs);
+        writeMilliseconds(writer, entry.timings.firstByte);
         writeKey(writer, "total");
-        writer.Int64(entry.timings.totalMs);
+        writeMilliseconds(writer, entry.timings.total);
         writer.EndObject();
         if (entry.certificateExpiresInDays) {
             writeKey(writer, "certificateExpiresInDays");
@@ -71,10 +84,17 @@ std::string ReplyWriter::checkReply(const CheckResult& result) {
         writer.Null();
     }
     writeKey(writer, "durationMs");
-    writer.Int64(result.duration.count());
+    writeMilliseconds(writer, result.duration);
     writer.EndObject();
     writer.EndObject();
     return {buffer.GetString(), buffer.GetSize()};
+}
+
+std::string ReplyWriter::millisecondsText(std::chrono::microseconds duration) {
+    const long long micros = std::max<long long>(0, duration.count());
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", micros / 1000, micros % 1000);
+    return text;
 }
 
 std::string ReplyWriter::errorReply(int httpStatus, std::string_view message) {
@@ -90,51 +110,6 @@ std::string ReplyWriter::errorReply(int httpStatus, std::string_view message) {
     writer.EndObject();
     writer.EndObject();
     return {buffer.GetString(), buffer.GetSize()};
-}
-
-std::string ReplyWriter::validUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[position]);
-        std::size_t length = 0;
-        unsigned codepoint = 0;
-        unsigned minimum = 0;
-        if (lead < 0x80) {
-            length = 1;
-            codepoint = lead;
-        } else if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-            codepoint = lead & 0x1fu;
-            minimum = 0x80;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            codepoint = lead & 0x0fu;
-            minimum = 0x800;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            codepoint = lead & 0x07u;
-            minimum = 0x10000;
-        }
-        bool valid = length != 0 && position + length <= text.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[position + i]);
-            valid = (next & 0xc0u) == 0x80u;
-            codepoint = (codepoint << 6) | (next & 0x3fu);
-        }
-        // RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF.
-        valid = valid && codepoint >= minimum && codepoint <= 0x10ffff &&
-                (codepoint < 0xd800 || codepoint > 0xdfff);
-        if (valid) {
-            out.append(text.substr(position, length));
-            position += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++position;
-        }
-    }
-    return out;
 }
 
 }  // namespace quelvar::status

@@ -97,6 +97,18 @@ ServiceOptions ServiceOptions::parse(const std::vector<std::string>& arguments) 
             options.maxConnectionsPerClient = static_cast<unsigned>(number(0, 1000000));
         } else if (option == "--idle-timeout-s") {
             options.idleTimeoutSeconds = static_cast<unsigned>(number(1, 3600));
+        } else if (option == "--header-timeout-s") {
+            options.headerTimeout = std::chrono::seconds(number(1, 3600));
+        } else if (option == "--ipv6-prefix-length") {
+            options.ipv6PrefixLength = static_cast<int>(number(1, 128));
+        } else if (option == "--log-level") {
+            const std::string& name = value();
+            const std::optional<LogLevel> level = parseLogLevel(name);
+            if (!level) {
+                throw ServiceError("--log-level needs debug, info, warning or error, not \"" +
+                                   name + "\"");
+            }
+            options.logLevel = *level;
         } else if (option == "--grace-ms") {
             options.graceTime = std::chrono::milliseconds(number(0, 600000));
         } else if (option == "--state-dir") {
@@ -135,15 +147,25 @@ redirects, and replying with the chain of statuses or the failure's code.
   --allow-private             also fetch loopback, private, link-local and other non-public
                               addresses (for demos and tests only; logged loudly)
   --max-checks N              concurrent checks before 503 (default 512)
-  --rate-per-minute N         checks per client address and minute before 429 (default 60;
-                              0 turns the limit off)
+  --rate-per-minute N         checks per client and minute before 429 (default 60; 0 turns
+                              the limit off)
   --connect-timeout-ms N      connect time-out of each hop (default 10000)
   --check-timeout-ms N        time-out of a whole check, all hops (default 20000)
   --max-connections N         open client connections in total (default 1024)
   --max-connections-per-client N
-                              open connections per client address (default 32; 0: no limit)
+                              open connections per client (default 32; 0: no limit)
+  --ipv6-prefix-length N      IPv6 clients are counted by this prefix of their address for
+                              the two per-client limits (default 64: one /64 is one client);
+                              IPv4 clients by their address
   --idle-timeout-s N          closes a client connection idle this long (default 15)
+  --header-timeout-s N        closes a connection whose request head (TLS handshake, request
+                              line and headers) takes longer than this, however steadily it
+                              comes: from the connection's start, or from the request line
+                              of a later request on a kept-alive connection (default 10)
   --grace-ms N                on SIGTERM/SIGINT, time given to running checks (default 25000)
+  --log-level LEVEL           debug, info (default), warning or error; debug adds what
+                              single clients cause (refused and dropped connections, aborted
+                              TLS handshakes, malformed requests)
   --demo                      HTTPS on 127.0.0.1:8443 with a self-signed certificate made on
                               first start, --allow-private, and /healthcheck on
                               127.0.0.1:8080

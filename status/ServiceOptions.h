@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "status/Log.h"
+
 namespace quelvar::status {
 
 // An address and port to listen on, as "ADDR:PORT" or "[ADDR6]:PORT" on the command line.
@@ -35,6 +37,9 @@ struct ServiceOptions {
     unsigned maxConnections = 1024;
     unsigned maxConnectionsPerClient = 32;
     unsigned idleTimeoutSeconds = 15;
+    std::chrono::milliseconds headerTimeout{10000};
+    int ipv6PrefixLength = 64;
+    LogLevel logLevel = LogLevel::Info;
     std::chrono::milliseconds graceTime{25000};
     bool demo = false;
     std::string stateDirectory;  // empty: DemoCertificate::defaultDirectory()

@@ -11,6 +11,26 @@ constexpr const char* kNotJson = "request body is not valid JSON";
 constexpr const char* kNotObject = "request body is not a JSON object";
 constexpr const char* kMissingUrl = "requestUrl is missing";
 constexpr const char* kUrlNotString = "requestUrl is not a string";
+constexpr const char* kUrlControl = "requestUrl contains a control character";
+
+// Returns whether the UTF-8 text holds a C0 control character, DEL or a C1 control character
+// (U+0080 to U+009F). A URL never holds one unencoded (RFC 3986), and libcurl would read a NUL
+// as the end of the text and fetch another URL.
+bool hasControlCharacter(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7f) {
+            return true;
+        }
+        if (byte == 0xc2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9f) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 // Walks the request body: only the top-level object's members are looked at, everything nested
 // below them is skipped by depth.
@@ -144,6 +164,9 @@ StatusRequest StatusRequest::parse(std::string_view body) {
     }
     if (!handler.hasUrl()) {
         throw RequestRejection{400, kMissingUrl};
+    }
+    if (hasControlCharacter(handler.url())) {
+        throw RequestRejection{400, kUrlControl};
     }
     StatusRequest request;
     request.m_requestUrl = handler.url();

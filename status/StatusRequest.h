@@ -19,7 +19,7 @@ class StatusRequest {
 public:
     // Parses a request body as strict JSON (RFC 8259, UTF-8 validated); throws
     // RequestRejection with status 400 when it is not JSON, not an object, has no
-    // "requestUrl" or one that is not a string.
+    // "requestUrl", one that is not a string, or one with a control character.
     static StatusRequest parse(std::string_view body);
 
     const std::string& requestUrl() const { return m_requestUrl; }

@@ -1,24 +1,28 @@
 #pragma once
 
 #include <microhttpd.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <unordered_set>
 
+#include "status/CheckEngine.h"
 #include "status/CheckResult.h"
-
+#include "status/ConnectionCounter.h"
+#include "status/Log.h"
 #include "status/RateLimiter.h"
 
 namespace quelvar::status {
 
-class CheckEngine;
 class Metrics;
 
 // Which paths a listener answers.
@@ -39,16 +43,21 @@ struct ServerSettings {
     unsigned ratePerMinute = 60;
     unsigned maxConnections = 1024;
     unsigned maxConnectionsPerClient = 32;
+    // How many leading bits of an IPv6 address name one client for the per-client limits.
+    int ipv6PrefixLength = 64;
     unsigned idleTimeoutSeconds = 15;
-    // The longest a client may take to send its request body.
+    // The longest a client may take to send a request head (TLS handshake, request line and
+    // header lines), however steadily the bytes come: counted from the connection's start, or
+    // from the request line of a later request on a kept-alive connection.
+    std::chrono::milliseconds headerTimeout{10000};
+    // The longest a client may take to send its request body, counted from the end of its head.
     std::chrono::milliseconds bodyTimeout{10000};
     std::size_t maxBodyBytes = 16 * 1024;
 };
 
-using LogSink = std::function<void(const std::string& line)>;
-
 // The HTTP front on libmicrohttpd: one polling thread, each check's connection suspended until
-// the engine completes it.
+// the engine completes it, and a watch thread that closes connections whose request comes too
+// slowly and cancels checks whose client has gone.
 class StatusServer {
 public:
     // Starts listening; throws ServiceError when the daemon cannot start. The engine may be
@@ -69,13 +78,26 @@ public:
 
 private:
     struct Request;
+    struct Connection;
 
+    // Returns the state of a connection the daemon has told onConnection of.
+    static Connection* connectionOf(MHD_Connection* connection);
+
+    // The libmicrohttpd callbacks; none lets an exception through.
+    static MHD_Result onAccept(void* self, const sockaddr* address, socklen_t length);
+    static void onConnection(void* self, MHD_Connection* connection, void** socketContext,
+                             MHD_ConnectionNotificationCode code);
+    static void* onRequestLine(void* self, const char* uri, MHD_Connection* connection);
     static MHD_Result onAccess(void* self, MHD_Connection* connection, const char* url,
                                const char* method, const char* version, const char* uploadData,
                                std::size_t* uploadDataSize, void** context);
     static void onCompleted(void* self, MHD_Connection* connection, void** context,
                             MHD_RequestTerminationCode code);
     static void onDaemonLog(void* self, const char* format, va_list arguments);
+
+    MHD_Result access(MHD_Connection* connection, const std::shared_ptr<Request>& request,
+                      const char* url, const char* method, const char* uploadData,
+                      std::size_t* uploadDataSize);
     MHD_Result begin(MHD_Connection* connection, Request& request, const char* url,
                      const char* method);
     MHD_Result receive(MHD_Connection* connection, Request& request, const char* uploadData,
@@ -83,22 +105,37 @@ private:
     MHD_Result dispatch(MHD_Connection* connection, const std::shared_ptr<Request>& request);
     MHD_Result startCheck(MHD_Connection* connection, const std::shared_ptr<Request>& request,
                           std::string url);
+    void checkDone(const std::shared_ptr<Request>& request, MHD_Connection* connection,
+                   CheckResult result);
     MHD_Result reject(MHD_Connection* connection, int httpStatus, const std::string& message,
                       const std::string& allow = {});
+    void daemonMessage(std::string text);
+    void answerBadFraming(int httpStatus, const std::string& message);
+    void watch();
+    void log(LogLevel level, const std::string& line) const;
 
     ServerSettings m_settings;
     CheckEngine* m_engine;
     Metrics& m_metrics;
     LogSink m_log;
     RateLimiter m_rateLimiter;
+    ConnectionCounter m_connectionCounter;
     MHD_Daemon* m_daemon = nullptr;
     std::uint16_t m_port = 0;
+    bool m_tls = false;
     bool m_accepting = true;
 
     std::atomic<std::size_t> m_pending{0};
     std::mutex m_openMutex;
     std::condition_variable m_openChanged;
     std::size_t m_openRequests = 0;
+
+    // The open connections, watched by the watch thread.
+    std::mutex m_watchMutex;
+    std::condition_variable m_watchWake;
+    std::unordered_set<Connection*> m_connections;
+    bool m_watchStop = false;
+    std::thread m_watchThread;
 };
 
 }  // namespace quelvar::status

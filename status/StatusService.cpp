@@ -23,7 +23,8 @@ std::string readFile(const std::string& path, const char* what) {
 
 }  // namespace
 
-StatusService::StatusService(ServiceSettings settings, LogSink log) {
+StatusService::StatusService(ServiceSettings settings, LogSink log)
+    : m_metrics(settings.engine.checkTimeout) {
     m_engine = std::make_unique<CheckEngine>(std::move(settings.engine));
     try {
         m_server = std::make_unique<StatusServer>(std::move(settings.server), m_engine.get(),
@@ -83,6 +84,8 @@ ServiceSettings StatusService::settingsFrom(const ServiceOptions& options, const
     server.maxConnections = options.maxConnections;
     server.maxConnectionsPerClient = options.maxConnectionsPerClient;
     server.idleTimeoutSeconds = options.idleTimeoutSeconds;
+    server.headerTimeout = options.headerTimeout;
+    server.ipv6PrefixLength = options.ipv6PrefixLength;
     if (!options.tlsCertFile.empty()) {
         server.tlsCertPem = readFile(options.tlsCertFile, "TLS certificate");
         server.tlsKeyPem = readFile(options.tlsKeyFile, "TLS key");
@@ -93,8 +96,8 @@ ServiceSettings StatusService::settingsFrom(const ServiceOptions& options, const
         const DemoCertificate demo = DemoCertificate::loadOrCreate(directory);
         server.tlsCertPem = demo.certPem();
         server.tlsKeyPem = demo.keyPem();
-        log(std::string(demo.created() ? "made" : "using") + " the demo certificate " +
-            demo.certPath());
+        log(LogLevel::Info, std::string(demo.created() ? "made" : "using") +
+                                " the demo certificate " + demo.certPath());
     }
     if (options.healthListen) {
         ServerSettings health = server;
@@ -108,8 +111,11 @@ ServiceSettings StatusService::settingsFrom(const ServiceOptions& options, const
     return settings;
 }
 
-LogSink StatusService::stderrLog() {
-    return [](const std::string& line) {
+LogSink StatusService::stderrLog(LogLevel minimum) {
+    return [minimum](LogLevel level, const std::string& line) {
+        if (level < minimum) {
+            return;
+        }
         // One write per line, so that lines from the two threads never interleave.
         const std::string text = line + "\n";
         std::fwrite(text.data(), 1, text.size(), stderr);

@@ -33,8 +33,8 @@ public:
     // Builds the settings from the command line, reading the TLS files and, for --demo, the
     // demo certificate; throws ServiceError when a file cannot be read.
     static ServiceSettings settingsFrom(const ServiceOptions& options, const LogSink& log);
-    // Returns a sink writing each line to stderr.
-    static LogSink stderrLog();
+    // Returns a sink writing each line of this level or above to stderr.
+    static LogSink stderrLog(LogLevel minimum = LogLevel::Info);
 
     std::uint16_t port() const { return m_server->port(); }
     std::optional<std::uint16_t> healthPort() const;

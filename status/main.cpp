@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "status/HostAddresses.h"
 #include "status/ServiceError.h"
 #include "status/ServiceOptions.h"
 #include "status/StatusService.h"
@@ -30,7 +31,6 @@ void raiseDescriptorLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const LogSink log = StatusService::stderrLog();
     ServiceOptions options;
     try {
         options = ServiceOptions::parse(std::vector<std::string>(argv + 1, argv + argc));
@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
         std::fputs(ServiceOptions::usage().c_str(), stdout);
         return 0;
     }
+    const LogSink sink = StatusService::stderrLog(options.logLevel);
+    const auto log = [&sink](const std::string& line) { sink(LogLevel::Info, line); };
 
     // The signals are taken by sigwait below; blocked before any thread starts, so that every
     // thread inherits the mask and none is interrupted by them.
@@ -54,10 +56,16 @@ int main(int argc, char** argv) {
     raiseDescriptorLimit();
 
     try {
-        StatusService service(StatusService::settingsFrom(options, log), log);
+        StatusService service(StatusService::settingsFrom(options, sink), sink);
+        if (!options.allowPrivate && HostAddresses::interfaceAddresses().empty()) {
+            sink(LogLevel::Warning,
+                 "WARNING: the host's interface addresses cannot be read, so the address "
+                 "policy cannot refuse them");
+        }
         if (options.allowPrivate) {
-            log("WARNING: --allow-private is on: loopback, private and link-local addresses can "
-                "be fetched; never run this way where untrusted clients reach the service");
+            sink(LogLevel::Warning,
+                 "WARNING: --allow-private is on: loopback, private and link-local addresses can "
+                 "be fetched; never run this way where untrusted clients reach the service");
         }
         const bool tls = options.demo || !options.tlsCertFile.empty();
         ListenAddress bound = options.listen;
@@ -77,7 +85,7 @@ int main(int argc, char** argv) {
         const bool clean = service.shutdown(options.graceTime);
         log(clean ? "stopped" : "stopped, grace time over: remaining checks were cancelled");
     } catch (const ServiceError& error) {
-        log(std::string("quelvar-status: ") + error.what());
+        sink(LogLevel::Error, std::string("quelvar-status: ") + error.what());
         return 1;
     }
     return 0;

@@ -1,9 +1,15 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "status/AddressPolicy.h"
+#include "status/HostAddresses.h"
 #include "status/ServiceError.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::status::AddressPolicy;
+using quelvar::status::HostAddresses;
 
 namespace {
 
@@ -62,12 +68,26 @@ const PolicyCase kCases[] = {
     {"Teredo", "2001:0:4136:e378::1", false},
     {"discard-only", "100::1", false},
     {"outside global unicast", "4000::1", false},
+    {"Azure WireServer", "168.63.129.16", false},
+    {"next to the Azure WireServer", "168.63.129.17", true},
+    {"IPv4-mapped Azure WireServer", "::ffff:168.63.129.16", false},
+    {"IBM Cloud service network DNS", "161.26.0.10", false},
+    {"next to the IBM Cloud service network", "161.27.0.1", true},
+    {"Alibaba Cloud metadata", "100.100.100.200", false},
+    {"AWS metadata over IPv6", "fd00:ec2::254", false},
+    {"Google metadata over IPv6", "fd20:ce::254", false},
 };
+
+// A policy whose host has the given addresses, read through the same path as the interfaces.
+AddressPolicy onHost(std::vector<std::string> addresses) {
+    return AddressPolicy().withHostAddresses(
+        std::make_shared<HostAddresses>([addresses] { return addresses; }));
+}
 
 }  // namespace
 
 TEST(AddressPolicyTest, PublicOnlyRefusesEveryNonPublicAddress) {
-    const AddressPolicy policy;
+    const AddressPolicy policy = onHost({});
     for (const PolicyCase& c : kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(policy.permits(c.address), c.publicAddress) << c.address;
@@ -84,10 +104,10 @@ TEST(AddressPolicyTest, AllowAllPermitsEverything) {
 
 TEST(AddressPolicyTest, AllowedAddressPassesAloneAndInEveryForm) {
     AddressPolicy policy;
-    policy.allow("127.0.0.1");
-    EXPECT_TRUE(policy.permits("127.0.0.1"));
-    EXPECT_TRUE(policy.permits("::ffff:127.0.0.1"));
-    EXPECT_FALSE(policy.permits("127.0.0.2"));
+    policy.allow("127.0.0.2");
+    EXPECT_TRUE(policy.permits("127.0.0.2"));
+    EXPECT_TRUE(policy.permits("::ffff:127.0.0.2"));
+    EXPECT_FALSE(policy.permits("127.0.0.3"));
     EXPECT_FALSE(policy.permits("::1"));
     EXPECT_FALSE(policy.permits("10.0.0.1"));
     EXPECT_TRUE(policy.permits("93.184.216.34"));
@@ -98,5 +118,53 @@ TEST(AddressPolicyTest, RefusesTextThatIsNoNumericAddress) {
     EXPECT_FALSE(AddressPolicy().permits("localhost"));
     EXPECT_TRUE(policy.permits("127.0.0.1"));
     AddressPolicy refusing;
-    EXPECT_THROW(refusing.allow("localhost"), quelvar::status::ServiceError);
+    EXPECT_THROW_MESSAGE(refusing.allow("localhost"), quelvar::status::ServiceError,
+                         "not a numeric address: localhost");
+}
+
+TEST(AddressPolicyTest, RefusesTheHostsOwnAddressesInEveryForm) {
+    const AddressPolicy policy = onHost({"93.184.216.34", "2606:4700::1111", "10.0.0.5", "junk"});
+    EXPECT_FALSE(policy.permits("93.184.216.34"));
+    EXPECT_FALSE(policy.permits("::ffff:93.184.216.34"));
+    EXPECT_FALSE(policy.permits("2606:4700::1111"));
+    EXPECT_FALSE(policy.permits("10.0.0.5"));
+    EXPECT_TRUE(policy.permits("93.184.216.35"));
+    EXPECT_TRUE(policy.permits("2606:4700::1112"));
+
+    AddressPolicy allowing = onHost({"198.51.100.1"});
+    allowing.allow("198.51.100.1").allow("198.51.100.2");
+    EXPECT_FALSE(allowing.permits("198.51.100.1")) << "allowed as public, still the host's";
+    EXPECT_TRUE(allowing.permits("198.51.100.2"));
+    EXPECT_TRUE(AddressPolicy::allowAll().permits("93.184.216.34"));
+}
+
+TEST(AddressPolicyTest, ReadsTheHostsAddressesAgainWhenTheyAreOld) {
+    std::vector<std::string> current{"93.184.216.34"};
+    int reads = 0;
+    HostAddresses host(
+        [&] {
+            ++reads;
+            return current;
+        },
+        std::chrono::seconds(2));
+    auto bytes = [](const char* text) {
+        HostAddresses::Bytes16 b{};
+        b[10] = 0xff;
+        b[11] = 0xff;
+        EXPECT_EQ(inet_pton(AF_INET, text, &b[12]), 1);
+        return b;
+    };
+    const auto t0 = HostAddresses::Clock::time_point{} + std::chrono::hours(1);
+    EXPECT_TRUE(host.contains(bytes("93.184.216.34"), t0));
+    current = {"93.184.216.99"};
+    EXPECT_TRUE(host.contains(bytes("93.184.216.34"), t0 + std::chrono::seconds(1)));
+    EXPECT_EQ(reads, 1);
+    EXPECT_FALSE(host.contains(bytes("93.184.216.34"), t0 + std::chrono::seconds(2)));
+    EXPECT_TRUE(host.contains(bytes("93.184.216.99"), t0 + std::chrono::seconds(2)));
+    EXPECT_EQ(reads, 2);
+}
+
+TEST(AddressPolicyTest, InterfaceListHoldsLoopback) {
+    const std::vector<std::string> addresses = HostAddresses::interfaceAddresses();
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
 }

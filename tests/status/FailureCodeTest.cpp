@@ -63,7 +63,11 @@ TEST(FailureCodeTest, NamesFailuresAsNodeJsDoes) {
          {CURLE_PEER_FAILED_VERIFICATION, X509_V_ERR_HOSTNAME_MISMATCH, 0, false},
          "ERR_TLS_CERT_ALTNAME_INVALID"},
         {"bad URL", {CURLE_URL_MALFORMAT, 0, 0, false}, "ERR_INVALID_URL"},
-        {"unsupported scheme", {CURLE_UNSUPPORTED_PROTOCOL, 0, 0, false}, "ERR_INVALID_URL"},
+        {"reply of an unknown protocol", {CURLE_UNSUPPORTED_PROTOCOL, 0, 0, false}, "EPROTO"},
+        {"header overflow wins", {CURLE_WRITE_ERROR, 0, 0, false, true}, "HPE_HEADER_OVERFLOW"},
+        {"header line above libcurl's bound",
+         {CURLE_OUT_OF_MEMORY, 0, 0, false, true},
+         "HPE_HEADER_OVERFLOW"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

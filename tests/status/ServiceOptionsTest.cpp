@@ -2,6 +2,7 @@
 
 #include "status/ServiceError.h"
 #include "status/ServiceOptions.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::status::ServiceError;
 using quelvar::status::ServiceOptions;
@@ -17,6 +18,9 @@ TEST(ServiceOptionsTest, DefaultsAreTheDocumentedOnes) {
     EXPECT_EQ(o.checkTimeout.count(), 20000);
     EXPECT_EQ(o.idleTimeoutSeconds, 15u);
     EXPECT_EQ(o.graceTime.count(), 25000);
+    EXPECT_EQ(o.headerTimeout.count(), 10000);
+    EXPECT_EQ(o.ipv6PrefixLength, 64);
+    EXPECT_EQ(o.logLevel, quelvar::status::LogLevel::Info);
     EXPECT_FALSE(o.demo);
 }
 
@@ -47,7 +51,16 @@ TEST(ServiceOptionsTest, ReadsEveryOption) {
                                                     "--max-connections-per-client",
                                                     "3",
                                                     "--idle-timeout-s",
-                                                    "2"});
+                                                    "2",
+                                                    "--header-timeout-s",
+                                                    "4",
+                                                    "--ipv6-prefix-length",
+                                                    "56",
+                                                    "--log-level",
+                                                    "debug"});
+    EXPECT_EQ(o.headerTimeout.count(), 4000);
+    EXPECT_EQ(o.ipv6PrefixLength, 56);
+    EXPECT_EQ(o.logLevel, quelvar::status::LogLevel::Debug);
     EXPECT_EQ(o.listen.address, "::");
     EXPECT_EQ(o.listen.port, 443);
     EXPECT_EQ(o.listen.toString(), "[::]:443");
@@ -94,14 +107,14 @@ TEST(ServiceOptionsTest, RefusesBadOptionsWithTheirName) {
         {{"--check-timeout-ms", "-5"},
          "--check-timeout-ms needs a number from 1 to 600000, not \"-5\""},
         {{"--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+        {{"--ipv6-prefix-length", "129"},
+         "--ipv6-prefix-length needs a number from 1 to 128, not \"129\""},
+        {{"--header-timeout-s", "0"},
+         "--header-timeout-s needs a number from 1 to 3600, not \"0\""},
+        {{"--log-level", "loud"}, "--log-level needs debug, info, warning or error, not \"loud\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        try {
-            ServiceOptions::parse(c.arguments);
-            ADD_FAILURE() << "accepted";
-        } catch (const ServiceError& error) {
-            EXPECT_STREQ(error.what(), c.message);
-        }
+        EXPECT_THROW_MESSAGE(ServiceOptions::parse(c.arguments), ServiceError, c.message);
     }
 }

@@ -144,7 +144,9 @@ TEST(StatusProcessTest, HelpListsEveryOption) {
     for (const char* option :
          {"--listen ADDR:PORT", "--tls-cert FILE", "--tls-key FILE", "--ca-file FILE",
           "--allow-private", "--max-checks N", "--rate-per-minute N", "--connect-timeout-ms N",
-          "--check-timeout-ms N", "--demo", "--health-listen", "--grace-ms N"}) {
+          "--check-timeout-ms N", "--demo", "--health-listen", "--grace-ms N",
+          "--header-timeout-s N", "--ipv6-prefix-length N", "--log-level LEVEL",
+          "--max-connections-per-client N", "--idle-timeout-s N"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
@@ -196,7 +198,7 @@ TEST(StatusProcessTest, SigtermFinishesTheRunningCheckAndExitsZero) {
     const std::regex checkLine(
         "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ check client=127\\.0\\.0\\.1 url=" +
         std::regex_replace(slow.url("/x"), std::regex("[.]"), "\\.") +
-        " code=- chain=200 duration_ms=\\d+$");
+        " code=- chain=200 duration_ms=\\d+\\.\\d{3}$");
     EXPECT_TRUE(std::any_of(process.lines().begin(), process.lines().end(),
                             [&](const std::string& l) { return std::regex_match(l, checkLine); }));
 }
@@ -239,5 +241,38 @@ TEST(StatusProcessTest, DemoServesHttpsWithAKeptCertificateAndPlainHealth) {
         }
         process.signal(SIGINT);
         EXPECT_EQ(process.waitForExit(), 0);
+    }
+}
+
+TEST(StatusProcessTest, AbortedTlsHandshakesStayOutOfTheDefaultLog) {
+    TempDir state;
+    for (const bool debug : {false, true}) {
+        SCOPED_TRACE(debug ? "debug" : "default level");
+        std::vector<std::string> arguments{"--demo",          "--listen",    "127.0.0.1:0",
+                                           "--health-listen", "127.0.0.1:0", "--state-dir",
+                                           state.path()};
+        if (debug) {
+            arguments.insert(arguments.end(), {"--log-level", "debug"});
+        }
+        StatusProcess process(arguments);
+        const std::uint16_t port = process.waitForPort("https");
+        ASSERT_NE(port, 0);
+        for (int i = 0; i < 3; ++i) {
+            // What a client that gives up on the certificate leaves: a hello, then nothing.
+            RawConnection client(port);
+            client.send(std::string("\x16\x03\x01\x00\x05\x01\x00\x00\x01\x00", 10));
+            client.close();
+        }
+        std::this_thread::sleep_for(300ms);
+        process.signal(SIGTERM);
+        EXPECT_EQ(process.waitForExit(), 0);
+        process.waitForLine(std::regex("^$^"), 1s);  // reads the rest up to the end
+        const auto& lines = process.lines();
+        const auto aborted = std::count(lines.begin(), lines.end(),
+                                        std::string("http: TLS handshake aborted by client"));
+        EXPECT_EQ(aborted, debug ? 3 : 0);
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.find("out of context"), std::string::npos) << line;
+        }
     }
 }

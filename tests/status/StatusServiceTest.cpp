@@ -116,7 +116,7 @@ TEST_P(RedirectChainTest, RecordsEveryHopUpToTenRedirects) {
             EXPECT_EQ(std::string(entry["statusMessage"].GetString()), "OK");
             EXPECT_FALSE(entry.HasMember("redirectUrl"));
         }
-        EXPECT_TRUE(entry["timings"]["total"].IsInt64());
+        EXPECT_TRUE(entry["timings"]["total"].IsNumber());
     }
     EXPECT_EQ(response["status"].GetInt(), chain[hops - 1]["statusCode"].GetInt());
     if (redirects > 10) {
@@ -311,7 +311,7 @@ TEST(StatusServiceTest, FineCertificateGivesItsDaysUntilExpiry) {
     // The fixture's certificates last 30 days from their making.
     EXPECT_GE(entry["certificateExpiresInDays"].GetInt64(), 29);
     EXPECT_LE(entry["certificateExpiresInDays"].GetInt64(), 30);
-    EXPECT_GE(entry["timings"]["tls"].GetInt64(), 0);
+    EXPECT_GT(entry["timings"]["tls"].GetDouble(), 0.0) << "a handshake takes some microseconds";
 }
 
 TEST(StatusServiceTest, FailureAfterRedirectKeepsTheHopsBefore) {
@@ -376,15 +376,13 @@ TEST(AddressPolicyWireTest, RefusesLoopbackInAllItsSpellingsWithoutTheFlag) {
 }
 
 TEST(AddressPolicyWireTest, RedirectFromAnAllowedToARefusedAddressIsBlockedAtConnect) {
-    ServerOptions options;
-    options.address = "127.0.0.2";
-    ScriptedServer refused(options);
+    ScriptedServer refused(ServerOptions{.tls = {}, .address = "127.0.0.3"});
     refused.setFallback(Exchange{kOk});
-    ScriptedServer allowed;
+    ScriptedServer allowed(ServerOptions{.tls = {}, .address = "127.0.0.2"});
     allowed.addReply(redirectTo(refused.url("/inside")));
     allowed.addReply(kOk);
     status::ServiceSettings settings = testSettings();
-    settings.engine.policy = status::AddressPolicy().allow("127.0.0.1");
+    settings.engine.policy = status::AddressPolicy().allow("127.0.0.2");
     ServiceUnderTest service(settings);
 
     const auto redirected = service.check(allowed.url("/outside"));
@@ -397,6 +395,35 @@ TEST(AddressPolicyWireTest, RedirectFromAnAllowedToARefusedAddressIsBlockedAtCon
     const auto direct = service.check(allowed.url());
     EXPECT_EQ(chainStatuses(direct), std::vector<int>{200}) << "the allowed address still works";
     EXPECT_EQ(refused.connectionCount(), 0u);
+}
+
+// The host's own addresses are refused even where everything else of their kind would pass.
+// Loopback shows it without any traffic beyond the host: 127.0.0.1 sits on the lo interface
+// and 127.0.0.2 on none, so with both treated as public (allow()), only the interface's
+// address is the host's own. The addresses come from the real interface list.
+TEST(AddressPolicyWireTest, RefusesTheHostsOwnInterfaceAddresses) {
+    ScriptedServer own;  // 127.0.0.1
+    own.setFallback(Exchange{kOk});
+    ScriptedServer other(ServerOptions{.tls = {}, .address = "127.0.0.2"});
+    other.addReply(redirectTo(own.url("/own")));
+    other.setFallback(Exchange{kOk});
+    status::ServiceSettings settings = testSettings();
+    settings.engine.policy = status::AddressPolicy().allow("127.0.0.1").allow("127.0.0.2");
+    ServiceUnderTest service(settings);
+
+    const auto redirected = service.check(other.url("/outside"));
+    EXPECT_EQ(chainStatuses(redirected), std::vector<int>{302});
+    EXPECT_EQ(replyCode(redirected), "EBLOCKED");
+    EXPECT_EQ(replyCode(service.check(own.url())), "EBLOCKED");
+    EXPECT_EQ(
+        replyCode(service.check("http://[::ffff:127.0.0.1]:" + std::to_string(own.port()) + "/")),
+        "EBLOCKED");
+    EXPECT_EQ(chainStatuses(service.check(other.url())), std::vector<int>{200});
+    EXPECT_EQ(own.connectionCount(), 0u);
+
+    // --allow-private lifts the policy, the host's addresses included.
+    ServiceUnderTest permissive;
+    EXPECT_EQ(chainStatuses(permissive.check(own.url())), std::vector<int>{200});
 }
 
 TEST(AddressPolicyWireTest, AllowPrivateLetsLoopbackThroughAndIsLogged) {
@@ -653,18 +680,4 @@ TEST(StatusServiceTest, ShutdownAnswersRunningChecksAndStopsAccepting) {
         httpRequest("GET", url.substr(0, url.rfind('/')) + "/healthcheck", "", {}, {}, 1s).error,
         "")
         << "no longer accepting";
-}
-
-TEST(StatusServiceTest, ShutdownAfterTheGraceTimeCancelsAndStillAnswers) {
-    ScriptedServer silent;
-    silent.setFallback(acting(Exchange::Action::Hang));
-    status::ServiceSettings settings = testSettings();
-    settings.engine.checkTimeout = 10000ms;
-    ServiceUnderTest service(settings);
-    auto pending = std::async(std::launch::async, [&] { return service.post(silent.url()); });
-    ASSERT_TRUE(silent.waitForRequests(1, 2s));
-    EXPECT_FALSE(service.service().shutdown(200ms));
-    const HttpReply reply = pending.get();
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(replyCode(parseJson(reply.body)), "ECANCELED");
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace quelvar::test {
 
@@ -131,11 +132,11 @@ status::ServiceSettings testSettings() {
 ServiceUnderTest::ServiceUnderTest(status::ServiceSettings settings) {
     auto mutex = m_logMutex;
     auto log = m_log;
-    m_service = std::make_unique<status::StatusService>(std::move(settings),
-                                                        [mutex, log](const std::string& line) {
-                                                            std::lock_guard lock(*mutex);
-                                                            log->push_back(line);
-                                                        });
+    m_service = std::make_unique<status::StatusService>(
+        std::move(settings), [mutex, log](status::LogLevel level, const std::string& line) {
+            std::lock_guard lock(*mutex);
+            log->push_back((level == status::LogLevel::Debug ? "debug: " : "") + line);
+        });
 }
 
 std::string ServiceUnderTest::url(const std::string& path) const {
@@ -183,6 +184,109 @@ std::string replyCode(const rapidjson::Document& reply) {
     }
     const auto& code = reply["response"]["code"];
     return code.IsString() ? code.GetString() : "null";
+}
+
+RawConnection::RawConnection(std::uint16_t port, const std::string& from) {
+    sockaddr_storage local{};
+    sockaddr_storage remote{};
+    socklen_t length = 0;
+    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* local6 = reinterpret_cast<sockaddr_in6*>(&local);
+    if (inet_pton(AF_INET, from.c_str(), &local4->sin_addr) == 1) {
+        local4->sin_family = AF_INET;
+        auto* remote4 = reinterpret_cast<sockaddr_in*>(&remote);
+        remote4->sin_family = AF_INET;
+        remote4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        remote4->sin_port = htons(port);
+        length = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, from.c_str(), &local6->sin6_addr) == 1) {
+        local6->sin6_family = AF_INET6;
+        auto* remote6 = reinterpret_cast<sockaddr_in6*>(&remote);
+        remote6->sin6_family = AF_INET6;
+        remote6->sin6_addr = in6addr_loopback;
+        remote6->sin6_port = htons(port);
+        length = sizeof(sockaddr_in6);
+    } else {
+        throw std::runtime_error("not a numeric address: " + from);
+    }
+    m_fd = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&local), length) != 0 ||
+        connect(m_fd, reinterpret_cast<sockaddr*>(&remote), length) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        throw std::runtime_error("cannot connect from " + from + ": " + reason);
+    }
+}
+
+RawConnection::~RawConnection() {
+    close();
+}
+
+bool RawConnection::send(const std::string& bytes) {
+    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+std::string RawConnection::readAll(std::chrono::milliseconds wait) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{m_fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+            return text;
+        }
+        char buffer[16384];
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool RawConnection::closedWithin(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{m_fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+            return false;
+        }
+        char buffer[4096];
+        if (recv(m_fd, buffer, sizeof buffer, 0) <= 0) {
+            return true;
+        }
+    }
+}
+
+void RawConnection::reset() {
+    if (m_fd >= 0) {
+        linger abort{1, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void RawConnection::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+double metricValue(const std::string& metrics, const std::string& sample) {
+    const std::string needle = "\n" + sample + " ";
+    const auto at = ("\n" + metrics).find(needle);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtod(metrics.c_str() + at + needle.size() - 1, nullptr);
 }
 
 ChainTlsServer::ChainTlsServer(const std::vector<const Certificate*>& chain,

@@ -66,6 +66,36 @@ std::string jsonText(const rapidjson::Value& value);
 // Returns response.code, or "null".
 std::string replyCode(const rapidjson::Document& reply);
 
+// A plain TCP client for what libcurl will not send: trickled, malformed or abandoned requests.
+class RawConnection {
+public:
+    // Connects to the loopback port, from the given local address ("127.0.0.2", "::1"...; the
+    // family follows it) and throws std::runtime_error when it cannot.
+    explicit RawConnection(std::uint16_t port, const std::string& from = "127.0.0.1");
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    // Sends the bytes; returns false once the peer has closed.
+    bool send(const std::string& bytes);
+    // Reads until the peer closes or the wait ends; returns everything read.
+    std::string readAll(std::chrono::milliseconds wait = std::chrono::milliseconds(3000));
+    // Returns whether the peer closes (or resets) the connection within the wait, reading and
+    // dropping whatever comes before.
+    bool closedWithin(std::chrono::milliseconds wait);
+    // Closes with a TCP reset (SO_LINGER 0).
+    void reset();
+    // Closes normally (FIN).
+    void close();
+
+private:
+    int m_fd = -1;
+};
+
+// Returns the value of one sample line of a Prometheus text ("name{labels} value"), or -1
+// when the line is not there.
+double metricValue(const std::string& metrics, const std::string& sample);
+
 // A TLS listener that sends a whole certificate chain (leaf first), which the scripted server
 // cannot, and answers every request with a fixed 200.
 class ChainTlsServer {
