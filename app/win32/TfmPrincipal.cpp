@@ -829,11 +829,12 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcW(m_window, message, wParam, lParam);
 }
 
-// The containers hand what their controls report on to the main window, and draw their
-// surface (and the sheets' panels their raised bevel).
-LRESULT CALLBACK TfmPrincipal::containerProcedure(HWND window, UINT message, WPARAM wParam,
-                                                  LPARAM lParam) {
-    TfmPrincipal* self = fromHandle(GetAncestor(window, GA_ROOT));
+namespace {
+
+// Returns whether the message is one a control reports to its parent, which every container
+// between a control and the main window hands on to the main window: commands, notifications,
+// owner drawing, control colours and the focus move of a multi-line edit.
+bool reportsToWindow(UINT message) {
     switch (message) {
         case WM_COMMAND:
         case WM_NOTIFY:
@@ -842,10 +843,23 @@ LRESULT CALLBACK TfmPrincipal::containerProcedure(HWND window, UINT message, WPA
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
         case WM_NEXTDLGCTL:
-            if (self != nullptr) {
-                return SendMessageW(self->m_window, message, wParam, lParam);
-            }
-            break;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+// The containers hand what their controls report on to the main window, and draw their
+// surface (and the sheets' panels their raised bevel).
+LRESULT CALLBACK TfmPrincipal::containerProcedure(HWND window, UINT message, WPARAM wParam,
+                                                  LPARAM lParam) {
+    TfmPrincipal* self = fromHandle(GetAncestor(window, GA_ROOT));
+    if (self != nullptr && reportsToWindow(message)) {
+        return SendMessageW(self->m_window, message, wParam, lParam);
+    }
+    switch (message) {
         case WM_ERASEBKGND:
             return TRUE;
         case WM_PAINT:
@@ -922,15 +936,10 @@ LRESULT TfmPrincipal::handleControlMessage(HWND control, UINT message, WPARAM wP
                 break;
         }
     } else if (groupBox) {
+        if (reportsToWindow(message)) {
+            return SendMessageW(m_window, message, wParam, lParam);
+        }
         switch (message) {
-            case WM_COMMAND:
-            case WM_NOTIFY:
-            case WM_DRAWITEM:
-            case WM_CTLCOLOREDIT:
-            case WM_CTLCOLORSTATIC:
-            case WM_CTLCOLORBTN:
-            case WM_NEXTDLGCTL:
-                return SendMessageW(m_window, message, wParam, lParam);
             case WM_ERASEBKGND:
                 if (m_theme) {
                     return TRUE;

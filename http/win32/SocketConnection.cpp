@@ -151,9 +151,15 @@ SocketConnection::~SocketConnection() {
     }
 }
 
-SocketConnection::Attempt SocketConnection::trySend(const char* data, std::size_t size) {
-    const int wanted = size > 65536 ? 65536 : static_cast<int>(size);
-    const int n = send(socketOf(m_handle), data, wanted, 0);
+namespace {
+
+// Winsock takes an int count: a larger request is cut to a piece the caller sends on after.
+int pieceOf(std::size_t size) {
+    return size > 65536 ? 65536 : static_cast<int>(size);
+}
+
+// Returns the outcome of a send or recv that returned n.
+SocketConnection::Attempt attemptOf(int n) {
     if (n != SOCKET_ERROR) {
         return {static_cast<std::size_t>(n), false, 0};
     }
@@ -164,17 +170,14 @@ SocketConnection::Attempt SocketConnection::trySend(const char* data, std::size_
     return {0, false, error};
 }
 
+}  // namespace
+
+SocketConnection::Attempt SocketConnection::trySend(const char* data, std::size_t size) {
+    return attemptOf(send(socketOf(m_handle), data, pieceOf(size), 0));
+}
+
 SocketConnection::Attempt SocketConnection::tryReceive(char* buffer, std::size_t size) {
-    const int wanted = size > 65536 ? 65536 : static_cast<int>(size);
-    const int n = recv(socketOf(m_handle), buffer, wanted, 0);
-    if (n != SOCKET_ERROR) {
-        return {static_cast<std::size_t>(n), false, 0};
-    }
-    const int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-        return {0, true, 0};
-    }
-    return {0, false, error};
+    return attemptOf(recv(socketOf(m_handle), buffer, pieceOf(size), 0));
 }
 
 void SocketConnection::waitReadable() {
