@@ -34,6 +34,7 @@
 #include "app/WindowFont.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/ModalBoxCatcher.h"
+#include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 
@@ -45,8 +46,11 @@ using quelvar::SettingsFile;
 using quelvar::TfmPrincipal;
 using quelvar::test::CaughtBox;
 using quelvar::test::Exchange;
+using quelvar::test::httpReply;
 using quelvar::test::ModalBoxCatcher;
+using quelvar::test::responseReply;
 using quelvar::test::ScriptedServer;
+using quelvar::test::textReply;
 
 namespace {
 
@@ -72,18 +76,6 @@ CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
     settings.directTimeouts.connect = 5000ms;
     settings.directTimeouts.read = 5000ms;
     return settings;
-}
-
-std::string httpReply(int status, const std::string& reason, const std::string& body,
-                      const std::string& contentType = "application/json") {
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-           "\r\nContent-Type: " + contentType +
-           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-           body;
-}
-
-std::string statusReply(const std::string& responseJson) {
-    return httpReply(200, "OK", "{\"response\":" + responseJson + "}");
 }
 
 QString configPath() {
@@ -851,19 +843,19 @@ private Q_SLOTS:
         const auto bytes = [](const std::string& s) { return QByteArray::fromStdString(s); };
 
         QTest::newRow("api: both reachable")
-            << "api" << bytes(statusReply(chain200))
-            << bytes(httpReply(200, "OK", "healthy", "text/plain")) << false
+            << "api" << bytes(responseReply(chain200)) << bytes(textReply(200, "OK", "healthy"))
+            << false
             << kExternalStart + "Conexão Externa - ok\r\n" + kSeparatorAndInternalStart +
                    "Conexão Interna - ok\r\n"
             << QStringList{"imgApiExtGreen", "imgApiIntGreen"} << QByteArray("/healthcheck")
             << QByteArray("/healthcheck");
         QTest::newRow("web: redirect first, internal 204")
-            << "web" << bytes(statusReply(chain301)) << bytes(httpReply(204, "No Content", ""))
+            << "web" << bytes(responseReply(chain301)) << bytes(httpReply(204, "No Content", ""))
             << false << kExternalStart + "Conexão Externa - Erro\r\n" + kSeparatorAndInternalStart
             << QStringList{"imgWebExtRed"} << QByteArray("/lumora_web/loja")
             << QByteArray("/lumora_web/loja");
         QTest::newRow("whats: EPROTO, internal reachable")
-            << "whats" << bytes(statusReply(eproto)) << bytes(httpReply(200, "OK", "{}")) << false
+            << "whats" << bytes(responseReply(eproto)) << bytes(httpReply(200, "OK", "{}")) << false
             << kExternalStart + "Problema com protocolo HTTPS, verifique se está correto.\r\n" +
                    kSeparatorAndInternalStart + "Conexão Interna - ok\r\n"
             << QStringList{"imgWhatsExtRed", "imgWhatsIntGreen"}
@@ -871,8 +863,8 @@ private Q_SLOTS:
             // The service profile drops the trailing "/" of its base URL.
             << QByteArray("/api-docs");
         QTest::newRow("api: service down, internal 500")
-            << "api" << bytes(httpReply(500, "Internal Server Error", "oops", "text/plain"))
-            << bytes(httpReply(500, "Internal Server Error", "oops", "text/plain")) << false
+            << "api" << bytes(textReply(500, "Internal Server Error", "oops"))
+            << bytes(textReply(500, "Internal Server Error", "oops")) << false
             << kExternalStart + "Serviço de teste de conexão externa fora do ar.\r\n" +
                    kSeparatorAndInternalStart + "Conexão Interna - Erro\r\n"
             << QStringList{"imgApiIntRed"} << QByteArray("/healthcheck")
@@ -979,7 +971,7 @@ private Q_SLOTS:
     // the run has ended.
     void runKeepsDrawingAndDefersClose() {
         ScriptedServer status;
-        Exchange slow{statusReply(R"({"chain":[{"statusCode":"200"}]})")};
+        Exchange slow{responseReply(R"({"chain":[{"statusCode":"200"}]})")};
         slow.delay = 600ms;
         status.add(slow);
         TfmPrincipal w(quickSettings(status.url("/v1/status")));
@@ -1052,12 +1044,12 @@ private Q_SLOTS:
 
     void screenshots() {
         ScriptedServer status;
-        status.add(Exchange{statusReply(R"({"chain":[{"statusCode":200}]})")});
-        status.add(Exchange{statusReply(R"({"chain":[],"code":"CERT_HAS_EXPIRED"})")});
-        status.add(Exchange{statusReply(R"({"chain":[],"code":"ETIMEDOUT"})")});
+        status.add(Exchange{responseReply(R"({"chain":[{"statusCode":200}]})")});
+        status.add(Exchange{responseReply(R"({"chain":[],"code":"CERT_HAS_EXPIRED"})")});
+        status.add(Exchange{responseReply(R"({"chain":[],"code":"ETIMEDOUT"})")});
         ScriptedServer internal;
-        internal.add(Exchange{httpReply(200, "OK", "ok", "text/plain")});
-        internal.add(Exchange{httpReply(200, "OK", "ok", "text/plain")});
+        internal.add(Exchange{textReply(200, "OK", "ok")});
+        internal.add(Exchange{textReply(200, "OK", "ok")});
         writeConfig(
             "const USA_HTTPS = false;\nconst IP_EXTERNO = 'api.example.com:10446';\n"
             "const IP_INTERNO = '" +

@@ -60,4 +60,12 @@ std::string statusReply(std::string_view json) {
     return httpReply(200, "OK", json, "Content-Type: application/json\r\n");
 }
 
+std::string responseReply(std::string_view responseJson) {
+    return statusReply("{\"response\":" + std::string(responseJson) + "}");
+}
+
+std::string textReply(int status, std::string_view reason, std::string_view body) {
+    return httpReply(status, reason, body, "Content-Type: text/plain\r\n");
+}
+
 }  // namespace quelvar::test

@@ -29,5 +29,9 @@ std::string httpReply(int status, std::string_view reason, std::string_view body
 
 // Returns a status-service answer: 200 with the JSON text as application/json body.
 std::string statusReply(std::string_view json);
+// Returns a status-service answer whose body is {"response": responseJson}.
+std::string responseReply(std::string_view responseJson);
+// Returns the reply with a "Content-Type: text/plain" header.
+std::string textReply(int status, std::string_view reason, std::string_view body);
 
 }  // namespace quelvar::test

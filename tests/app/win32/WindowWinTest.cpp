@@ -25,6 +25,7 @@
 #include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/win32/BoxCatcher.h"
+#include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 
@@ -35,7 +36,10 @@ using namespace std::chrono_literals;
 using test::BoxCatcher;
 using test::CaughtBox;
 using test::Exchange;
+using test::httpReply;
+using test::responseReply;
 using test::ScriptedServer;
+using test::textReply;
 
 const std::wstring kExternalStart = L"Testando Conex\u00e3o Externa...\r\n";
 const std::wstring kSeparatorAndInternalStart =
@@ -70,18 +74,6 @@ CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
 
 std::optional<Theme> rubyGraphite() {
     return ThemeRegistry().find(L"Ruby Graphite");
-}
-
-std::string httpReply(int status, const std::string& reason, const std::string& body,
-                      const std::string& contentType = "application/json") {
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-           "\r\nContent-Type: " + contentType +
-           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-           body;
-}
-
-std::string statusReply(const std::string& responseJson) {
-    return httpReply(200, "OK", "{\"response\":" + responseJson + "}");
 }
 
 std::wstring executableDirectory() {
@@ -695,8 +687,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FullRunCase{"api_both_reachable",
                     L"api",
-                    statusReply(kChain200),
-                    httpReply(200, "OK", "healthy", "text/plain"),
+                    responseReply(kChain200),
+                    textReply(200, "OK", "healthy"),
                     kExternalStart + L"Conex\u00e3o Externa - ok\r\n" + kSeparatorAndInternalStart +
                         L"Conex\u00e3o Interna - ok\r\n",
                     {"imgApiExtGreen", "imgApiIntGreen"},
@@ -705,7 +697,7 @@ INSTANTIATE_TEST_SUITE_P(
         FullRunCase{
             "web_redirect_first_internal_204",
             L"web",
-            statusReply(kChain301),
+            responseReply(kChain301),
             httpReply(204, "No Content", ""),
             kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" + kSeparatorAndInternalStart,
             {"imgWebExtRed"},
@@ -714,7 +706,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The service profile drops the trailing "/" of its base URL.
         FullRunCase{"whats_eproto_internal_reachable",
                     L"whats",
-                    statusReply(kEproto),
+                    responseReply(kEproto),
                     httpReply(200, "OK", "{}"),
                     kExternalStart +
                         L"Problema com protocolo HTTPS, verifique se est\u00e1 correto.\r\n" +
@@ -724,8 +716,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "/api-docs"},
         FullRunCase{"api_service_down_internal_500",
                     L"api",
-                    httpReply(500, "Internal Server Error", "oops", "text/plain"),
-                    httpReply(500, "Internal Server Error", "oops", "text/plain"),
+                    textReply(500, "Internal Server Error", "oops"),
+                    textReply(500, "Internal Server Error", "oops"),
                     kExternalStart +
                         L"Servi\u00e7o de teste de conex\u00e3o externa fora do ar.\r\n" +
                         kSeparatorAndInternalStart + L"Conex\u00e3o Interna - Erro\r\n",
@@ -770,7 +762,7 @@ void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
 
 TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
     ScriptedServer status;
-    Exchange slow{statusReply(R"({"chain":[{"statusCode":"200"}]})")};
+    Exchange slow{responseReply(R"({"chain":[{"statusCode":"200"}]})")};
     slow.delay = 600ms;
     status.add(slow);
     TfmPrincipal w(quickSettings(status.url("/v1/status")), rubyGraphite());
