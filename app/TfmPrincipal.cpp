@@ -16,15 +16,16 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <string>
 #include <thread>
 
 #include "app/EventErrorBox.h"
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
 #include "app/Resources.h"
-#include "app/SettingsFile.h"
 #include "app/WindowCheckTab.h"
 #include "app/WindowFont.h"
+#include "settings/SettingsFile.h"
 
 namespace quelvar {
 
@@ -308,8 +309,12 @@ void TfmPrincipal::carregarConfig() {
     public:
         explicit Target(TfmPrincipal& window) : m_window(window) {}
         void setUsaHttps(bool checked) override { m_window.cbApiHttps->setChecked(checked); }
-        void setIpExterno(const QString& text) override { m_window.edtApiExterno->setText(text); }
-        void setIpInterno(const QString& text) override { m_window.edtApiInterno->setText(text); }
+        void setIpExterno(const std::u16string& text) override {
+            m_window.edtApiExterno->setText(QString::fromStdU16String(text));
+        }
+        void setIpInterno(const std::u16string& text) override {
+            m_window.edtApiInterno->setText(QString::fromStdU16String(text));
+        }
 
     private:
         TfmPrincipal& m_window;
@@ -338,7 +343,9 @@ void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        // By name, so that nothing made on this thread is read on the window's (the slot
+        // object of a functor call would be, with only Qt's own queue between them).
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();

@@ -1,15 +1,81 @@
 #include "app/WindowCheckTab.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+
+#include <utility>
 
 #include "app/LogBox.h"
 
 namespace quelvar {
 
+namespace {
+
+const QEvent::Type kTaskEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+// Lives on the window's thread and carries out the tab's task when its event arrives there.
+// The event only wakes it: the task itself passes under the tab's mutex, not through the event
+// queue, so thread checkers see the hand-over.
+class WindowCheckTab::Courier : public QObject {
+public:
+    explicit Courier(WindowCheckTab& tab) : m_tab(tab) {}
+
+    bool event(QEvent* event) override {
+        if (event->type() != kTaskEvent) {
+            return QObject::event(event);
+        }
+        m_tab.carryOut();
+        return true;
+    }
+
+private:
+    WindowCheckTab& m_tab;
+};
+
 WindowCheckTab::WindowCheckTab(QObject* context, Controls controls)
-    : m_context(context), m_controls(controls) {}
+    : m_context(context), m_controls(controls), m_courier(std::make_unique<Courier>(*this)) {
+    m_courier->moveToThread(context->thread());
+}
+
+WindowCheckTab::~WindowCheckTab() = default;
+
+void WindowCheckTab::runOnWindowThread(const std::function<void()>& task) {
+    std::unique_lock lock(m_mutex);
+    m_task = &task;
+    m_done = false;
+    m_failure = nullptr;
+    lock.unlock();
+    QCoreApplication::postEvent(m_courier.get(), new QEvent(kTaskEvent));
+    lock.lock();
+    m_carriedOut.wait(lock, [this] { return m_done; });
+    if (m_failure) {
+        std::rethrow_exception(std::exchange(m_failure, nullptr));
+    }
+}
+
+void WindowCheckTab::carryOut() {
+    std::unique_lock lock(m_mutex);
+    const std::function<void()>* task = std::exchange(m_task, nullptr);
+    lock.unlock();
+    if (task == nullptr) {
+        return;
+    }
+    std::exception_ptr failure;
+    try {
+        (*task)();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    m_failure = failure;
+    m_done = true;
+    m_carriedOut.notify_one();
+}
 
 std::string WindowCheckTab::externalText() {
     return onWindowThread([this] { return m_controls.external->text().toUtf8().toStdString(); });

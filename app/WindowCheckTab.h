@@ -4,6 +4,11 @@
 #include <QThread>
 
 #include <array>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <type_traits>
 
 #include "checks/CheckTab.h"
@@ -30,8 +35,10 @@ public:
         std::array<QLabel*, 4> indicators;
     };
 
-    // Makes the tab of the controls, whose calls are carried out on the context's thread.
+    // Makes the tab of the controls, whose calls are carried out on the context's thread; made
+    // on that thread.
     WindowCheckTab(QObject* context, Controls controls);
+    ~WindowCheckTab() override;
 
     std::string externalText() override;
     std::string internalText() override;
@@ -43,6 +50,8 @@ public:
     const Controls& controls() const { return m_controls; }
 
 private:
+    class Courier;
+
     template <typename Function>
     auto onWindowThread(Function function) -> std::invoke_result_t<Function> {
         using Result = std::invoke_result_t<Function>;
@@ -50,18 +59,31 @@ private:
             return function();
         }
         if constexpr (std::is_void_v<Result>) {
-            QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
+            runOnWindowThread(function);
         } else {
             Result result{};
-            QMetaObject::invokeMethod(
-                m_context, [&result, &function] { result = function(); },
-                Qt::BlockingQueuedConnection);
+            runOnWindowThread([&result, &function] { result = function(); });
             return result;
         }
     }
 
+    // Has the task carried out on the window's thread and waits until it has been; rethrows
+    // what it threw.
+    void runOnWindowThread(const std::function<void()>& task);
+    // Carries out the task handed over by runOnWindowThread; on the window's thread.
+    void carryOut();
+
     QObject* m_context;
     Controls m_controls;
+    // The hand-over between the run's thread and the window's: one task at a time, since a
+    // run waits for each call and runs never overlap. The task and its end pass under the
+    // mutex, so what the task reads and writes is seen whole on both sides.
+    std::unique_ptr<Courier> m_courier;
+    std::mutex m_mutex;
+    std::condition_variable m_carriedOut;
+    const std::function<void()>* m_task = nullptr;
+    bool m_done = false;
+    std::exception_ptr m_failure;
 };
 
 }  // namespace quelvar

@@ -3,6 +3,7 @@
 #include <memory>
 #include <thread>
 
+#include "checks/CaughtMessage.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
@@ -72,6 +73,7 @@ void runCheck(const Product& product, CheckTab& tab, ServiceProfile service,
     tab.appendLine(std::string(kSeparator));
     tab.appendLine(std::string(kBlankLines));
 
+    std::string cause;
     try {
         tab.appendLine(std::string(kInternalStarting));
         if (settings.sleep) {
@@ -79,15 +81,19 @@ void runCheck(const Product& product, CheckTab& tab, ServiceProfile service,
         } else {
             std::this_thread::sleep_for(settings.pause);
         }
-        if (fetchInternal(product, directClient.get(), service, internalUrl) == 200) {
+        const int status = fetchInternal(product, directClient.get(), service, internalUrl);
+        if (status == 200) {
             tab.setIndicatorVisible(Indicator::InternalGreen, true);
             tab.appendLine(std::string(kInternalOk));
         }
         // Any other status the profile returns without an error leaves the verdict blank.
+        cause = "reply status " + std::to_string(status);
     } catch (...) {
         tab.setIndicatorVisible(Indicator::InternalRed, true);
         tab.appendLine(std::string(kInternalError));
+        cause = caughtMessage();
     }
+    tab.reportCause(Half::Internal, cause);
 }
 
 }  // namespace quelvar

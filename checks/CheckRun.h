@@ -27,8 +27,8 @@ struct CheckRunSettings {
 std::string checkUrl(bool https, std::string_view fieldText, std::string_view pathSuffix);
 
 // Performs the check run of one product on its tab: clears the log, hides the indicators,
-// runs the external check, the separator, the pause and the internal probe. Lets no error
-// escape.
+// runs the external check, the separator, the pause and the internal probe, reporting each
+// half's cause after its verdict. Lets no error escape.
 void runCheck(const Product& product, CheckTab& tab, ServiceProfile service,
               const CheckRunSettings& settings);
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "checks/CaughtMessage.h"
 #include "checks/ReplyMapping.h"
 #include "checks/TRetornoTesteExterno.h"
 #include "http/Error.h"
@@ -30,10 +31,12 @@ constexpr CodeVerdict kCodeVerdicts[] = {
     {"CERT_HAS_EXPIRED", "Certificado HTTPS está expirado."},
 };
 
-// What the check shows: one line and the external indicator to show, if any.
+// What the check shows: one line and the external indicator to show, if any; and what led to
+// them.
 struct Verdict {
     std::optional<Indicator> indicator;
     std::string_view line;
+    std::string cause;
 };
 
 // Returns the verdict on a mapped reply; throws Error when the reply has no response or the
@@ -48,22 +51,24 @@ Verdict decide(const Product& product, const TRetornoTesteExterno& reply) {
         if (first == nullptr) {
             throw Error("The status service's chain begins with an absent entry");
         }
+        std::string cause = "first chain statusCode is \"" + first->statusCode() + "\"";
         if (first->statusCode() == "200") {
-            return {Indicator::ExternalGreen, kOk};
+            return {Indicator::ExternalGreen, kOk, std::move(cause)};
         }
         // The web application counts any other first status as unreachable; the API and
         // WhatsApp servers leave the verdict open.
         if (product.kind == CheckKind::Web) {
-            return {Indicator::ExternalRed, kError};
+            return {Indicator::ExternalRed, kError, std::move(cause)};
         }
-        return {std::nullopt, kServiceDown};
+        return {std::nullopt, kServiceDown, std::move(cause)};
     }
+    std::string cause = "chain is empty and code is \"" + response->code() + "\"";
     for (const CodeVerdict& verdict : kCodeVerdicts) {
         if (response->code() == verdict.code) {
-            return {Indicator::ExternalRed, verdict.line};
+            return {Indicator::ExternalRed, verdict.line, std::move(cause)};
         }
     }
-    return {std::nullopt, kServiceDown};
+    return {std::nullopt, kServiceDown, std::move(cause)};
 }
 
 void appendEscaped(std::string& out, char c) {
@@ -121,6 +126,7 @@ std::string statusRequestBody(std::string_view url) {
 void checkExternal(const Product& product, CheckTab& tab, ServiceProfile service,
                    const std::string& endpoint, const std::string& externalUrl,
                    const std::function<void()>& started) {
+    std::string cause;
     try {
         tab.appendLine(std::string(kStarting));
         if (started) {
@@ -140,22 +146,27 @@ void checkExternal(const Product& product, CheckTab& tab, ServiceProfile service
 
         if (service.response.statusCode() != 200) {
             tab.appendLine(std::string(kServiceDown));
-            return;
+            cause = "status service replied with status " +
+                    std::to_string(service.response.statusCode());
+        } else {
+            const std::unique_ptr<TRetornoTesteExterno> reply =
+                converterRetornoExterno(service.response.content());
+            if (!reply) {
+                throw Error("The status service's reply could not be mapped");
+            }
+            Verdict verdict = decide(product, *reply);
+            if (verdict.indicator) {
+                tab.setIndicatorVisible(*verdict.indicator, true);
+            }
+            tab.appendLine(std::string(verdict.line));
+            cause = std::move(verdict.cause);
         }
-        const std::unique_ptr<TRetornoTesteExterno> reply =
-            converterRetornoExterno(service.response.content());
-        if (!reply) {
-            throw Error("The status service's reply could not be mapped");
-        }
-        const Verdict verdict = decide(product, *reply);
-        if (verdict.indicator) {
-            tab.setIndicatorVisible(*verdict.indicator, true);
-        }
-        tab.appendLine(std::string(verdict.line));
     } catch (...) {
         tab.setIndicatorVisible(Indicator::ExternalRed, true);
         tab.appendLine(std::string(kError));
+        cause = caughtMessage();
     }
+    tab.reportCause(Half::External, cause);
 }
 
 }  // namespace quelvar

@@ -31,9 +31,9 @@ std::string statusRequestBody(std::string_view url);
 
 // Performs the external check of a product: appends "Testando Conexão Externa...", calls
 // started, asks the status service at the endpoint about the external URL through the service
-// profile, appends the verdict line and shows at most one external indicator. Lets no error
-// escape: a failure anywhere, also in started, shows the red indicator and appends
-// "Conexão Externa - Erro".
+// profile, appends the verdict line, shows at most one external indicator and reports the
+// cause of the verdict to the tab. Lets no error escape: a failure anywhere, also in started,
+// shows the red indicator and appends "Conexão Externa - Erro", and its message is the cause.
 void checkExternal(const Product& product, CheckTab& tab, ServiceProfile service,
                    const std::string& endpoint, const std::string& externalUrl,
                    const std::function<void()>& started = {});

@@ -52,14 +52,15 @@ function(quelvar_add_test)
             ENVIRONMENT "QUELVAR_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
     else()
         target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main GTest::gmock)
-        # An empty LABELS value would vanish from the list and make ENVIRONMENT a label.
-        set(labels)
+        # PROPERTIES is one flat list of names and values: an empty LABELS value would vanish
+        # from it and make the next word its value, so LABELS is only named when it has one.
+        set(properties TIMEOUT ${T_TIMEOUT}
+            ENVIRONMENT "QUELVAR_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
         if(T_LABELS)
-            set(labels LABELS "${T_LABELS}")
+            list(APPEND properties LABELS "${T_LABELS}")
         endif()
         gtest_discover_tests(${T_NAME}
             DISCOVERY_TIMEOUT 60
-            PROPERTIES TIMEOUT ${T_TIMEOUT} ${labels}
-                       ENVIRONMENT "QUELVAR_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
+            PROPERTIES ${properties})
     endif()
 endfunction()

@@ -1,23 +1,21 @@
 // Feeds arbitrary bytes to the settings file reader as the content of a config.js.
 #include <unistd.h>
 
-#include <QString>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "app/SettingsFile.h"
 #include "http/Error.h"
+#include "settings/SettingsFile.h"
 
 namespace {
 
 class DiscardingTarget : public quelvar::SettingsTarget {
 public:
     void setUsaHttps(bool) override {}
-    void setIpExterno(const QString&) override {}
-    void setIpInterno(const QString&) override {}
+    void setIpExterno(const std::u16string&) override {}
+    void setIpInterno(const std::u16string&) override {}
 };
 
 const std::string& inputPath() {
@@ -42,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     DiscardingTarget target;
     try {
-        quelvar::SettingsFile::read(QString::fromStdString(path), target);
+        quelvar::SettingsFile::read(path, target);
     } catch (const quelvar::Error&) {
         // Undecodable text fails with an Error; anything else is a finding.
     }

@@ -13,8 +13,8 @@
 
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
-#include "app/SettingsFile.h"
 #include "app/TfmPrincipal.h"
+#include "settings/SettingsFile.h"
 #include "tests/fixtures/ScriptedServer.h"
 
 using namespace std::chrono_literals;
@@ -57,7 +57,7 @@ std::string statusOk() {
 }
 
 QString configPath() {
-    return SettingsFile::besideExecutable();
+    return QString::fromStdString(SettingsFile::besideExecutable().string());
 }
 
 // The API tab takes its addresses from config.js beside the executable.

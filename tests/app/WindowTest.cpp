@@ -29,10 +29,10 @@
 
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
-#include "app/SettingsFile.h"
 #include "app/TfmPrincipal.h"
 #include "app/ThemeRegistry.h"
 #include "app/WindowFont.h"
+#include "settings/SettingsFile.h"
 #include "tests/app/ModalBoxCatcher.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
@@ -87,7 +87,7 @@ std::string statusReply(const std::string& responseJson) {
 }
 
 QString configPath() {
-    return SettingsFile::besideExecutable();
+    return QString::fromStdString(SettingsFile::besideExecutable().string());
 }
 
 void removeConfig() {

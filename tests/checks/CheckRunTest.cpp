@@ -301,6 +301,11 @@ const std::vector<DecisionCase>& decisionCases() {
          Exchange{
              statusReply(R"({"response":{"chain":[{"statusCode":"200"},{"statusCode":"500"}]}})")},
          kGreenOk, kGreenOk, kGreenOk},
+        {"B: a member beyond a double's range is ignored",
+         Exchange{statusReply(R"({"x":1e400,"response":{"chain":[{"statusCode":200}]}})")},
+         kGreenOk, kGreenOk, kGreenOk},
+        {"C: statusCode beyond a double's range", Exchange{chainReply("1e309")}, kNoneDown,
+         kRedError, kNoneDown},
         {"C: 301 before 200",
          Exchange{
              statusReply(R"({"response":{"chain":[{"statusCode":"301"},{"statusCode":"200"}]}})")},
@@ -468,6 +473,34 @@ TEST_F(CheckRunTest, GivesTheInternalVerdictOfEachProfile) {
             }
         }
     }
+}
+
+// Each half reports what led to its verdict just after the verdict: the deciding value, or
+// the message of the error that ended the half, as the error wrote it.
+TEST_F(CheckRunTest, ReportsEachHalfsCauseAfterItsVerdict) {
+    m_statusService->addReply(chainReply("301"));
+    m_productServer->addReply(httpReply(204, "No Content"));
+    RecordingTab decided = productTab();
+    run(web(), decided);
+    EXPECT_EQ(decided.causes(), (std::vector<std::string>{
+                                    R"(external: first chain statusCode is "301")",
+                                    "after line:Conexão Externa - Erro",
+                                    "internal: reply status 204",
+                                    // A blank verdict: the pause was the last event.
+                                    "after pause",
+                                }));
+
+    m_statusService->addReply(httpReply(200, "OK", R"({"response":{"code":"EPROTO"}})"));
+    RecordingTab failed(kExternalField, "127.0.0.1:" + std::to_string(test::unusedPort()), false);
+    m_productRequestsBefore = m_productServer->requests().size();
+    run(api(), failed);
+    EXPECT_EQ(failed.causes(), (std::vector<std::string>{
+                                   R"(external: chain is empty and code is "EPROTO")",
+                                   "after line:Problema com protocolo HTTPS, verifique se está "
+                                   "correto.",
+                                   "internal: Socket Error # 111\r\nConnection refused",
+                                   "after line:Conexão Interna - Erro",
+                               }));
 }
 
 TEST_F(CheckRunTest, EmptyInternalFieldGivesTheInternalError) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,91 @@ TEST(QuelvarCheckTest, UnreadableSettingsFileRunsNothing) {
     EXPECT_TRUE(statusService.requests().empty());
 }
 
+// With --verbose each half's cause follows its verdict on standard error, one line each;
+// standard output stays as without it. A cause ending in "..." is compared up to there.
+TEST(QuelvarCheckTest, VerbosePrintsEachHalfsCause) {
+    struct Case {
+        const char* name;
+        const char* product;
+        std::optional<std::string> statusAnswer;    // nothing: no status service listens
+        std::optional<std::string> internalAnswer;  // nothing: the internal port refuses
+        std::string externalCause;
+        std::string internalCause;
+    };
+    const Case cases[] = {
+        {"both green", "api", kGreenReply, httpReply(200, "OK"),
+         R"(first chain statusCode is "200")", "reply status 200"},
+        {"first statusCode on the web tab", "web",
+         statusReply(R"({"response":{"chain":[{"statusCode":301},{"statusCode":200}]}})"),
+         httpReply(200, "OK"), R"(first chain statusCode is "301")", "reply status 200"},
+        {"status service down, internal refused", "web", httpReply(503, "Service Unavailable"),
+         std::nullopt, "status service replied with status 503",
+         "Socket Error # 111 Connection refused"},
+        {"service code, blank internal verdict", "whats",
+         statusReply(R"({"response":{"chain":[],"code":"ETIMEDOUT"}})"),
+         httpReply(204, "No Content"), R"(chain is empty and code is "ETIMEDOUT")",
+         "reply status 204"},
+        {"mapping error with line breaks flattened", "api", statusReply(R"({"response":"a\r\nb"})"),
+         httpReply(500, "Internal Server Error"),
+         "Internal: Value a b cannot be converted to be assigned to field response in type "
+         "TRetornoTesteExterno",
+         "HTTP/1.1 500 Internal Server Error"},
+        {"both unreachable through the service profile", "whats", std::nullopt, std::nullopt,
+         "REST request failed: ...", "REST request failed: ..."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer statusService;
+        if (c.statusAnswer) {
+            statusService.addReply(*c.statusAnswer);
+        }
+        ScriptedServer internalServer;
+        if (c.internalAnswer) {
+            internalServer.addReply(*c.internalAnswer);
+        }
+        const std::string statusUrl =
+            c.statusAnswer
+                ? statusService.url("/v1/status")
+                : "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/v1/status";
+        const std::string internal = c.internalAnswer
+                                         ? internalServer.authority()
+                                         : "127.0.0.1:" + std::to_string(test::unusedPort());
+        const std::vector<std::string> arguments = {c.product,    "--external", "portal.invalid",
+                                                    "--internal", internal,     "--status-url",
+                                                    statusUrl};
+        std::vector<std::string> verbose = arguments;
+        verbose.push_back("--verbose");
+        const auto quiet = check(arguments);
+        if (c.statusAnswer) {
+            statusService.addReply(*c.statusAnswer);
+        }
+        if (c.internalAnswer) {
+            internalServer.addReply(*c.internalAnswer);
+        }
+        const auto result = check(verbose);
+
+        EXPECT_EQ(result.out, quiet.out);
+        EXPECT_EQ(result.exitStatus, quiet.exitStatus);
+        EXPECT_EQ(quiet.err, "");
+        const auto expectLine = [](const std::string& line, const std::string& expected) {
+            if (expected.ends_with("...")) {
+                const std::string prefix = expected.substr(0, expected.size() - 3);
+                EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
+                EXPECT_GT(line.size(), prefix.size());
+            } else {
+                EXPECT_EQ(line, expected);
+            }
+        };
+        const auto firstEnd = result.err.find('\n');
+        ASSERT_NE(firstEnd, std::string::npos) << result.err;
+        ASSERT_EQ(result.err.find('\n', firstEnd + 1), result.err.size() - 1) << result.err;
+        ASSERT_EQ(result.err.find('\r'), std::string::npos) << result.err;
+        expectLine(result.err.substr(0, firstEnd), "external: " + c.externalCause);
+        expectLine(result.err.substr(firstEnd + 1, result.err.size() - firstEnd - 2),
+                   "internal: " + c.internalCause);
+    }
+}
+
 TEST(QuelvarCheckTest, HelpPrintsTheUsage) {
     const auto result = check({"--help"});
     EXPECT_EQ(result.exitStatus, 0);
@@ -179,7 +265,8 @@ TEST(QuelvarCheckTest, RejectsMalformedCommandLines) {
         {"no product", {}, "no product given (api, web or whats)"},
         {"unknown product", {"API"}, "unknown product API (api, web or whats)"},
         {"two products", {"api", "web"}, "more than one product: web"},
-        {"unknown option", {"api", "--verbose"}, "unknown option --verbose"},
+        {"unknown option", {"api", "--verbosity"}, "unknown option --verbosity"},
+        {"repeated verbose", {"api", "--verbose", "--verbose"}, "--verbose given more than once"},
         {"missing value", {"api", "--external"}, "--external needs a value"},
         {"repeated option",
          {"web", "--internal", "a", "--internal", "b"},

@@ -33,6 +33,11 @@ void RecordingTab::appendLine(const std::string& line) {
     m_events.push_back("line:" + line);
 }
 
+void RecordingTab::reportCause(Half half, const std::string& cause) {
+    m_causes.push_back((half == Half::External ? "external: " : "internal: ") + cause);
+    m_causes.push_back(m_events.empty() ? "" : "after " + m_events.back());
+}
+
 void RecordingTab::setIndicatorVisible(Indicator indicator, bool visible) {
     m_visible[static_cast<int>(indicator)] = visible;
     m_events.push_back((visible ? "show:" : "hide:") + indicatorName(indicator));

@@ -20,6 +20,7 @@ public:
     void clearLog() override;
     void appendLine(const std::string& line) override;
     void setIndicatorVisible(Indicator indicator, bool visible) override;
+    void reportCause(Half half, const std::string& cause) override;
 
     // Records an event of the test's own (such as the pause) among the tab's.
     void note(const std::string& event) { m_events.push_back(event); }
@@ -29,6 +30,9 @@ public:
     // Returns the calls in order: "clear", "line:<text>", "show:<indicator>",
     // "hide:<indicator>", and the notes.
     const std::vector<std::string>& events() const { return m_events; }
+    // Returns the causes reported, as "external: <cause>" and "internal: <cause>", each
+    // followed by the event that came last before it.
+    const std::vector<std::string>& causes() const { return m_causes; }
     bool visible(Indicator indicator) const { return m_visible[static_cast<int>(indicator)]; }
     int externalReads() const { return m_externalReads; }
     int internalReads() const { return m_internalReads; }
@@ -40,6 +44,7 @@ private:
     bool m_https;
     std::string m_log;
     std::vector<std::string> m_events;
+    std::vector<std::string> m_causes;
     std::array<bool, 4> m_visible{};
     int m_externalReads = 0;
     int m_internalReads = 0;

@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QFile>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -12,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsFile.h"
-#include "app/TerminalTab.h"
 #include "checks/CheckRun.h"
 #include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "settings/SettingsFile.h"
+#include "settings/Utf16.h"
+#include "terminal/TerminalTab.h"
 
 namespace {
 
@@ -43,13 +42,14 @@ struct Options {
     bool https = false;
     std::optional<std::string> statusUrl;
     std::optional<std::string> configFile;
+    bool verbose = false;
     bool help = false;
 };
 
 void printUsage(std::ostream& out) {
     out << "Usage: quelvar-check api|web|whats [--external TEXT] [--internal TEXT] [--https]\n"
-           "                    [--status-url URL]\n"
-           "       quelvar-check api --config FILE [--status-url URL]\n"
+           "                    [--status-url URL] [--verbose]\n"
+           "       quelvar-check api --config FILE [--status-url URL] [--verbose]\n"
            "\n"
            "Performs the check run of one product, as the product's tab in the Quelvar window\n"
            "does, prints each log line as it is appended and then the state of the external\n"
@@ -63,6 +63,9 @@ void printUsage(std::ostream& out) {
         << ")\n"
            "  --config FILE     api only: fills both fields and the HTTPS box from a\n"
            "                    settings file (config.js), instead of the three options above\n"
+           "  --verbose         after each half's verdict, prints on standard error what led\n"
+           "                    to it: the error's message, the reply's status or the\n"
+           "                    status service's statusCode or code\n"
            "  --help            shows this text\n"
            "\n"
            "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error.\n";
@@ -91,6 +94,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
                 throw UsageError("--https given more than once");
             }
             options.https = true;
+            continue;
+        }
+        if (argument == "--verbose") {
+            if (options.verbose) {
+                throw UsageError("--verbose given more than once");
+            }
+            options.verbose = true;
             continue;
         }
         if (argument.rfind("--", 0) == 0) {
@@ -148,11 +158,11 @@ class TabSettings : public quelvar::SettingsTarget {
 public:
     explicit TabSettings(quelvar::TerminalTab& tab) : m_tab(tab) {}
     void setUsaHttps(bool https) override { m_tab.setHttpsChecked(https); }
-    void setIpExterno(const QString& text) override {
-        m_tab.setExternalText(text.toUtf8().toStdString());
+    void setIpExterno(const std::u16string& text) override {
+        m_tab.setExternalText(quelvar::utf8FromUtf16(text));
     }
-    void setIpInterno(const QString& text) override {
-        m_tab.setInternalText(text.toUtf8().toStdString());
+    void setIpInterno(const std::u16string& text) override {
+        m_tab.setInternalText(quelvar::utf8FromUtf16(text));
     }
 
 private:
@@ -175,12 +185,14 @@ bool colourWanted() {
 }
 
 int runProgram(const Options& options) {
-    quelvar::TerminalTab tab(std::cout, colourWanted() ? quelvar::TerminalTab::Colour::On
-                                                       : quelvar::TerminalTab::Colour::Off);
+    quelvar::TerminalTab tab(
+        std::cout,
+        colourWanted() ? quelvar::TerminalTab::Colour::On : quelvar::TerminalTab::Colour::Off,
+        options.verbose ? &std::cerr : nullptr);
     if (options.configFile) {
         TabSettings target(tab);
         try {
-            quelvar::SettingsFile::read(QFile::decodeName(options.configFile->c_str()), target);
+            quelvar::SettingsFile::read(*options.configFile, target);
         } catch (const std::exception& error) {
             std::cerr << kProgram << ": " << shownMessage(error.what()) << '\n';
             return kExitNotGreen;
@@ -211,10 +223,8 @@ int runProgram(const Options& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Taken before Qt sees the command line, byte for byte: the fields are UTF-8 text.
+    // Byte for byte: the fields are UTF-8 text.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    // Core only: the program runs on servers without a display.
-    QCoreApplication application(argc, argv);
 
     Options options;
     try {

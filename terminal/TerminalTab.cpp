@@ -1,10 +1,11 @@
-#include "app/TerminalTab.h"
+#include "terminal/TerminalTab.h"
 
 #include <string_view>
 
 namespace quelvar {
 
-TerminalTab::TerminalTab(std::ostream& out, Colour colour) : m_out(out), m_colour(colour) {}
+TerminalTab::TerminalTab(std::ostream& out, Colour colour, std::ostream* causes)
+    : m_out(out), m_colour(colour), m_causes(causes) {}
 
 void TerminalTab::appendLine(const std::string& line) {
     // The log box holds the line followed by CR LF; every CR LF in that text ends one line
@@ -20,6 +21,29 @@ void TerminalTab::appendLine(const std::string& line) {
 
 void TerminalTab::setIndicatorVisible(Indicator indicator, bool visible) {
     m_visible[static_cast<std::size_t>(indicator)] = visible;
+}
+
+void TerminalTab::reportCause(Half half, const std::string& cause) {
+    if (m_causes == nullptr) {
+        return;
+    }
+    // System texts come with CR LF inside them (the socket errors, Windows messages); every
+    // run of line breaks becomes one blank, and none is left at the end.
+    std::string line;
+    line.reserve(cause.size());
+    bool inBreak = false;
+    for (const char c : cause) {
+        if (c == '\r' || c == '\n') {
+            inBreak = true;
+            continue;
+        }
+        if (inBreak && !line.empty()) {
+            line += ' ';
+        }
+        inBreak = false;
+        line += c;
+    }
+    *m_causes << (half == Half::External ? "external: " : "internal: ") << line << std::endl;
 }
 
 TerminalTab::PairState TerminalTab::externalState() const {
