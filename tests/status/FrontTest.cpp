@@ -43,12 +43,6 @@ bool metricReaches(const ServiceUnderTest& service, const std::string& sample, d
     return false;
 }
 
-std::string checkRequest(const std::string& body) {
-    return "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-           "Connection: close\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 // Returns how many status lines a raw reply holds.
 std::size_t statusLines(const std::string& reply) {
     std::size_t count = 0;
