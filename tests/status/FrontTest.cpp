@@ -203,8 +203,8 @@ TEST(ClientLimitTest, RateLimitCountsEachIpv4AddressAlone) {
 }
 
 TEST(ClientLimitTest, Ipv6ClientsAreLimitedOnTheirPrefix) {
-    // Loopback has one IPv6 address, so the wire shows that IPv6 clients are counted; the
-    // grouping of a prefix's addresses is shown in the unit tests of ClientAddress.
+    // Loopback has one IPv6 address, so this shows that IPv6 clients are counted; the grouping
+    // of a prefix's addresses is shown in ClientPrefixTest, in a network namespace of its own.
     status::ServiceSettings settings = testSettings();
     settings.server.address = "::1";
     settings.server.maxConnectionsPerClient = 1;
