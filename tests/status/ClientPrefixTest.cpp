@@ -134,7 +134,7 @@ TEST_P(ClientPrefixTest, AllowanceIsSharedByTheAddressesOfAPrefix) {
         } else if (step.allowed) {
             // Answered, and kept open to hold its place in the count.
             ASSERT_TRUE(client->send(kHealth));
-            EXPECT_TRUE(client->readAll(500ms).starts_with("HTTP/1.1 200 OK\r\n"));
+            EXPECT_TRUE(client->readAll(1s).starts_with("HTTP/1.1 200 OK\r\n"));
             kept.push_back(std::move(client));
         } else {
             EXPECT_TRUE(client->closedWithin(1s)) << "the connection was not refused";
