@@ -43,12 +43,6 @@ bool metricReaches(const ServiceUnderTest& service, const std::string& sample, d
     return false;
 }
 
-std::string checkRequest(const std::string& body) {
-    return "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-           "Connection: close\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 // Returns how many status lines a raw reply holds.
 std::size_t statusLines(const std::string& reply) {
     std::size_t count = 0;
@@ -209,8 +203,8 @@ TEST(ClientLimitTest, RateLimitCountsEachIpv4AddressAlone) {
 }
 
 TEST(ClientLimitTest, Ipv6ClientsAreLimitedOnTheirPrefix) {
-    // Loopback has one IPv6 address, so the wire shows that IPv6 clients are counted; the
-    // grouping of a prefix's addresses is shown in the unit tests of ClientAddress.
+    // Loopback has one IPv6 address, so this shows that IPv6 clients are counted; the grouping
+    // of a prefix's addresses is shown in ClientPrefixTest, in a network namespace of its own.
     status::ServiceSettings settings = testSettings();
     settings.server.address = "::1";
     settings.server.maxConnectionsPerClient = 1;

@@ -1,9 +1,6 @@
 // The quelvar-status executable: command line, start-up lines, demo mode and SIGTERM.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -12,123 +9,13 @@
 
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/status/StatusProcess.h"
 #include "tests/status/StatusTestSupport.h"
 
 using namespace quelvar::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A running quelvar-status with its stderr read line by line.
-class StatusProcess {
-public:
-    explicit StatusProcess(std::vector<std::string> arguments,
-                           std::vector<std::string> environment = {}) {
-        int err[2];
-        int out[2];
-        if (pipe(err) != 0 || pipe(out) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(err[0]);
-            close(out[0]);
-            for (std::string& e : environment) {
-                putenv(e.data());
-            }
-            std::vector<char*> argv{const_cast<char*>(QUELVAR_STATUS_BINARY)};
-            for (std::string& a : arguments) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(err[1]);
-        close(out[1]);
-        m_stderr = err[0];
-        m_stdout = out[0];
-    }
-    ~StatusProcess() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        close(m_stderr);
-        close(m_stdout);
-    }
-
-    // Reads stderr until a line matches; returns the match or an empty result after the wait.
-    std::smatch waitForLine(const std::regex& pattern, std::chrono::milliseconds wait = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        for (;;) {
-            std::size_t end;
-            while ((end = m_buffer.find('\n')) != std::string::npos) {
-                m_lines.push_back(m_buffer.substr(0, end));
-                m_buffer.erase(0, end + 1);
-                std::smatch match;
-                if (std::regex_search(m_lines.back(), match, pattern)) {
-                    return match;
-                }
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{m_stderr, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
-                return {};
-            }
-            char chunk[4096];
-            const ssize_t n = read(m_stderr, chunk, sizeof chunk);
-            if (n <= 0) {
-                return {};
-            }
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    std::uint16_t waitForPort(const char* scheme) {
-        const std::smatch match = waitForLine(
-            std::regex(std::string("listening on ") + scheme + "://127\\.0\\.0\\.1:(\\d+)"));
-        return match.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(match[1]));
-    }
-
-    void signal(int number) { kill(m_pid, number); }
-
-    // Waits for the exit and returns its status, or -1 when it does not come in time.
-    int waitForExit(std::chrono::milliseconds wait = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-
-    std::string readStdout() {
-        std::string text;
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(m_stdout, chunk, sizeof chunk)) > 0) {
-            text.append(chunk, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-
-    const std::vector<std::string>& lines() const { return m_lines; }
-
-private:
-    pid_t m_pid = -1;
-    int m_stderr = -1;
-    int m_stdout = -1;
-    std::string m_buffer;
-    std::vector<std::string> m_lines;
-};
 
 HttpReply postCheck(const std::string& base, const std::string& url, const std::string& ca = {}) {
     return httpRequest("POST", base + "/v1/status", statusBody(url),

@@ -109,6 +109,12 @@ std::string statusBody(const std::string& requestUrl) {
     return buffer.GetString();
 }
 
+std::string checkRequest(const std::string& body) {
+    return "POST /v1/status HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+           "Connection: close\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 rapidjson::Document parseJson(const std::string& text) {
     rapidjson::Document document;
     document.Parse(text.data(), text.size());

@@ -32,6 +32,10 @@ HttpReply httpRequest(const std::string& method, const std::string& url, const s
 // Returns the body {"requestUrl":"<url>"} with the URL escaped for JSON.
 std::string statusBody(const std::string& requestUrl);
 
+// Returns the raw bytes of a POST /v1/status with the body that asks the service to close the
+// connection after its reply.
+std::string checkRequest(const std::string& body);
+
 // Parses a JSON text; fails the test when it is not JSON.
 rapidjson::Document parseJson(const std::string& text);
 
