@@ -38,7 +38,7 @@ struct ServiceOptions {
     unsigned maxConnectionsPerClient = 32;
     unsigned idleTimeoutSeconds = 15;
     std::chrono::milliseconds headerTimeout{10000};
-    int ipv6PrefixLength = 128;
+    int ipv6PrefixLength = 64;
     LogLevel logLevel = LogLevel::Info;
     std::chrono::milliseconds graceTime{25000};
     bool demo = false;
