@@ -27,13 +27,15 @@ constexpr int kTabBarIndent = 2;
 // The pane's border and padding around a sheet: left, top, right, bottom. The top border is
 // the ruby line under the tabs.
 constexpr QMargins kPaneMargins(1 + 3, 2, 3 + 1, 3 + 1);
-// A group box's frame starts 6 pixels down; its caption sits 8 pixels in, over the frame's
+// A group box's frame starts 6 pixels down; its caption sits 10 pixels in, over the frame's
 // top line, with 3 pixels of face to each side.
 constexpr int kGroupFrameTop = 6;
-constexpr int kGroupCaptionIndent = 8;
+constexpr int kGroupCaptionIndent = 10;
 constexpr int kGroupCaptionPadding = 3;
 constexpr int kCheckIndicatorSize = 13;
 constexpr int kCheckLabelSpacing = 5;
+// A field's text keeps 3 pixels of padding inside its border.
+constexpr int kFieldPadding = 3;
 // A tool tip's 1 pixel border and 3 pixels of padding.
 constexpr int kToolTipFrame = 4;
 
@@ -164,6 +166,10 @@ QSize ThemeStyle::sizeFromContents(ContentsType type, const QStyleOption* option
 
 QRect ThemeStyle::subElementRect(SubElement element, const QStyleOption* option,
                                  const QWidget* widget) const {
+    if (element == SE_LineEditContents) {
+        return QProxyStyle::subElementRect(element, option, widget)
+            .adjusted(kFieldPadding, 0, -kFieldPadding, 0);
+    }
     const auto* frame = qstyleoption_cast<const QStyleOptionTabWidgetFrame*>(option);
     if (frame && frame->shape == QTabBar::RoundedNorth) {
         const int barHeight = frame->tabBarSize.height();
