@@ -256,8 +256,9 @@ private Q_SLOTS:
         QCOMPARE(at(field, QPoint(50, 10)), theme.field.rgb());
         QCOMPARE(at(readOnly, QPoint(50, 10)), theme.readOnlyField.rgb());
         QCOMPARE(at(log, QPoint(50, 50)), theme.field.rgb());
-        // The caption's face is cut out of the group's frame line, in the caption's colour.
-        QCOMPARE(at(group, QPoint(9, 6)), theme.face.rgb());
+        // The caption's face is cut out of the group's frame line.
+        QCOMPARE(at(group, QPoint(5, 6)), theme.border.rgb());
+        QCOMPARE(at(group, QPoint(11, 6)), theme.face.rgb());
         // The button's gradient runs from the top colour to the bottom one.
         const QColor top = at(button, QPoint(4, 2));
         const QColor bottom = at(button, QPoint(4, 30));
