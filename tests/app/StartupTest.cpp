@@ -237,6 +237,9 @@ private Q_SLOTS:
         readOnly->setReadOnly(true);
         auto* button = new QPushButton(QStringLiteral("Testar Portas"), group);
         button->setGeometry(110, 70, 80, 33);
+        auto* disabled = new QPushButton(QStringLiteral("Off"), page);
+        disabled->setGeometry(220, 150, 80, 33);
+        disabled->setEnabled(false);
         auto* log = new QPlainTextEdit(page);
         log->setGeometry(220, 10, 100, 100);
         probe.show();
@@ -264,9 +267,33 @@ private Q_SLOTS:
         const QColor bottom = at(button, QPoint(4, 30));
         QVERIFY2(qAbs(top.red() - theme.buttonTop.red()) <= 6, qPrintable(top.name()));
         QVERIFY2(qAbs(bottom.red() - theme.buttonBottom.red()) <= 6, qPrintable(bottom.name()));
+        QCOMPARE(at(disabled, QPoint(4, 16)), theme.tab.rgb());
         QCOMPARE(readOnly->palette().color(QPalette::Text), theme.readOnlyText);
         QCOMPARE(field->palette().color(QPalette::Text), theme.text);
         QCOMPARE(log->palette().color(QPalette::Text), theme.logText);
+    }
+
+    // A hint is drawn on the tip face inside a ruby border.
+    void toolTipsTakeTheTheme() {
+        ModalBoxCatcher catcher;
+        QVERIFY(ThemeRegistry().select(QStringLiteral("Ruby Graphite")));
+        const ThemeColours theme = ThemeRegistry().find(QStringLiteral("Ruby Graphite")).value();
+        QWidget owner;
+        owner.resize(100, 100);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        QToolTip::showText(owner.mapToGlobal(QPoint(10, 10)), QStringLiteral("Hint text"), &owner);
+        QWidget* tip = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QTipLabel") && widget->isVisible()) {
+                tip = widget;
+            }
+        }
+        QVERIFY(tip != nullptr);
+        const QImage image = tip->grab().toImage();
+        QCOMPARE(image.pixelColor(0, 0).rgb(), theme.accent.rgb());
+        QCOMPARE(image.pixelColor(2, 2).rgb(), theme.tipFace.rgb());
+        QToolTip::hideText();
     }
 
     void selectMissingThemeShowsBoxAndKeepsStandardLook() {
