@@ -239,8 +239,9 @@ void TfmPrincipal::createControls() {
 
     PageControl1->setCurrentWidget(TabSheet3);
 
-    // Every control carries the window's font itself: an application style sheet would
-    // otherwise resolve the controls' fonts against the application's font, not the window's.
+    // Every control carries the window's font itself: a platform theme may give some classes
+    // (labels, buttons, fields) fonts of their own, which would take precedence over the font
+    // the window hands down.
     for (QWidget* child : findChildren<QWidget*>()) {
         child->setFont(font());
     }

@@ -3,77 +3,95 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMessageBox>
-#include <QStyleFactory>
+#include <QToolTip>
 
 #include "app/EventErrorBox.h"
 #include "app/Resources.h"
+#include "app/ThemeStyle.h"
+#include "http/Error.h"
 
 namespace quelvar {
+
+namespace {
+
+QStringList namesOf(const QList<ThemeColours>& themes) {
+    QStringList names;
+    for (const ThemeColours& theme : themes) {
+        names.append(theme.name);
+    }
+    return names;
+}
+
+const ThemeColours* findIn(const QList<ThemeColours>& themes, const QString& name) {
+    for (const ThemeColours& theme : themes) {
+        if (theme.name.compare(name, Qt::CaseInsensitive) == 0) {
+            return &theme;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 ThemeRegistry::ThemeRegistry(const QString& carriedFolder) {
     Resources::ensureLoaded();
     const QDir folder(carriedFolder);
     const QStringList files =
-        folder.entryList({QStringLiteral("*.qss")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+        folder.entryList({QStringLiteral("*.theme")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QString& file : files) {
-        m_carried.append({QFileInfo(file).completeBaseName(), {}, folder.filePath(file)});
+        QFile description(folder.filePath(file));
+        if (!description.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        try {
+            m_carried.append(ThemeColours::parse(description.readAll()));
+        } catch (const Error&) {
+            // A carried file the build checked cannot be wrong; one that is stays unknown.
+        }
     }
 }
 
-void ThemeRegistry::addLoaded(const QString& name, const QString& styleSheet) {
-    m_loaded.append({name, styleSheet, {}});
+void ThemeRegistry::addLoaded(ThemeColours theme) {
+    m_loaded.append(std::move(theme));
 }
 
 QStringList ThemeRegistry::loadedNames() const {
-    QStringList names;
-    for (const Theme& theme : m_loaded) {
-        names.append(theme.name);
-    }
-    return names;
+    return namesOf(m_loaded);
 }
 
 QStringList ThemeRegistry::carriedNames() const {
-    QStringList names;
-    for (const Theme& theme : m_carried) {
-        names.append(theme.name);
-    }
-    return names;
+    return namesOf(m_carried);
 }
 
-std::optional<QString> ThemeRegistry::find(const QString& name) const {
-    for (const Theme& theme : m_loaded) {
-        if (theme.name.compare(name, Qt::CaseInsensitive) == 0) {
-            return theme.styleSheet;
-        }
+std::optional<ThemeColours> ThemeRegistry::find(const QString& name) const {
+    if (const ThemeColours* theme = findIn(m_loaded, name)) {
+        return *theme;
     }
-    for (const Theme& theme : m_carried) {
-        if (theme.name.compare(name, Qt::CaseInsensitive) == 0) {
-            QFile file(theme.file);
-            if (!file.open(QIODevice::ReadOnly)) {
-                return std::nullopt;
-            }
-            return QString::fromUtf8(file.readAll());
-        }
+    if (const ThemeColours* theme = findIn(m_carried, name)) {
+        return *theme;
     }
     return std::nullopt;
 }
 
 bool ThemeRegistry::select(const QString& name) const {
-    const std::optional<QString> styleSheet = find(name);
-    if (!styleSheet) {
+    std::optional<ThemeColours> theme = find(name);
+    if (!theme) {
         QMessageBox box(QMessageBox::Critical, EventErrorBox::applicationTitle(),
                         QStringLiteral("Style '%1' not found").arg(name), QMessageBox::Close);
         box.setTextFormat(Qt::PlainText);
         box.exec();
         return false;
     }
-    // The style sheets are written over Fusion, which draws the same on every desktop.
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
-        QApplication::setStyle(fusion);
-    }
-    qApp->setStyleSheet(*styleSheet);
+    // Drawn by a style rather than a style sheet: a style sheet routes the polishing and
+    // drawing of every widget through the style sheet style, which costs the window's start
+    // several milliseconds.
+    auto* style = new ThemeStyle(std::move(*theme));
+    QApplication::setStyle(style);
+    // The style's palette is applied explicitly: the platform theme's palette would otherwise
+    // take precedence over it.
+    QApplication::setPalette(style->standardPalette());
+    QToolTip::setPalette(style->standardPalette());
     return true;
 }
 

@@ -6,37 +6,35 @@
 
 #include <optional>
 
+#include "app/ThemeColours.h"
+
 namespace quelvar {
 
 // The visual themes the program knows: those loaded at run time and those the executable
-// carries as style sheets in its resources, one file per theme named after it.
+// carries as colour descriptions in its resources, one ".theme" file per theme, named by its
+// "name" line. The native Windows window carries the same files.
 class ThemeRegistry {
 public:
-    // Lists the carried themes of a resource folder.
+    // Lists the carried themes of a resource folder; a file that cannot be read is left out.
     explicit ThemeRegistry(const QString& carriedFolder = QStringLiteral(":/themes"));
 
     // Adds a loaded theme.
-    void addLoaded(const QString& name, const QString& styleSheet);
+    void addLoaded(ThemeColours theme);
     // Returns the names of the loaded themes.
     QStringList loadedNames() const;
     // Returns the names of the carried themes.
     QStringList carriedNames() const;
-    // Returns the style sheet of the theme of that name, compared without regard to case,
-    // first among the loaded themes, then among the carried ones.
-    std::optional<QString> find(const QString& name) const;
-    // Makes the named theme the look of every window of the program and returns true; when
-    // there is none of that name, shows the "Style '%s' not found" box, leaves the standard
-    // look and returns false.
+    // Returns the theme of that name, compared without regard to case, first among the loaded
+    // themes, then among the carried ones.
+    std::optional<ThemeColours> find(const QString& name) const;
+    // Makes the named theme the look of every window of the program (a ThemeStyle and its
+    // palette) and returns true; when there is none of that name, shows the "Style '%s' not
+    // found" box, leaves the standard look and returns false.
     bool select(const QString& name) const;
 
 private:
-    struct Theme {
-        QString name;
-        QString styleSheet;  // Empty for a carried theme, read from its file when found.
-        QString file;
-    };
-    QList<Theme> m_loaded;
-    QList<Theme> m_carried;
+    QList<ThemeColours> m_loaded;
+    QList<ThemeColours> m_carried;
 };
 
 }  // namespace quelvar
