@@ -1,15 +1,15 @@
 #include "app/ThemeColours.h"
 
-#include <string>
+#include <string_view>
 
-#include "http/Error.h"
+#include "theme/ThemeFile.h"
 
 namespace quelvar {
 
 namespace {
 
 struct Role {
-    QByteArrayView name;
+    std::string_view name;
     QColor ThemeColours::*colour;
 };
 
@@ -40,57 +40,22 @@ constexpr Role kRoles[] = {
     {"tipText", &ThemeColours::tipText},
 };
 
-std::string toStd(QByteArrayView bytes) {
-    return {bytes.data(), static_cast<std::size_t>(bytes.size())};
-}
-
 }  // namespace
 
 ThemeColours ThemeColours::parse(QByteArrayView description) {
     ThemeColours theme;
-    while (!description.isEmpty()) {
-        const qsizetype end = description.indexOf('\n');
-        QByteArrayView line = end < 0 ? description : description.first(end);
-        description = end < 0 ? QByteArrayView{} : description.sliced(end + 1);
-        if (line.endsWith('\r')) {
-            line.chop(1);
-        }
-        if (line.isEmpty() || line.front() == '#') {
-            continue;
-        }
-        const qsizetype blank = line.indexOf(' ');
-        if (blank < 0) {
-            throw Error("Theme line without value: " + toStd(line));
-        }
-        const QByteArrayView role = line.first(blank);
-        const QByteArrayView value = line.sliced(blank + 1);
-        if (role == "name") {
-            theme.name = QString::fromUtf8(value);
-            continue;
-        }
-        bool hex = value.size() == 7 && value.front() == '#';
-        const uint rgb = hex ? value.sliced(1).toUInt(&hex, 16) : 0;
-        // toUInt accepts a sign and blanks, which a colour never holds.
-        for (qsizetype i = 1; hex && i < value.size(); ++i) {
-            hex = QChar::fromLatin1(value[i]).isLetterOrNumber();
-        }
-        if (!hex) {
-            throw Error("Theme colour is not #rrggbb: " + toStd(line));
-        }
-        bool known = false;
-        for (const Role& each : kRoles) {
-            if (each.name == role) {
-                theme.*each.colour = QColor::fromRgb(rgb);
-                known = true;
-            }
-        }
-        if (!known) {
-            throw Error("Unknown theme role: " + toStd(role));
-        }
-    }
-    if (theme.name.isEmpty()) {
-        throw Error("Theme without name");
-    }
+    const std::string name =
+        readThemeFile({description.data(), static_cast<std::size_t>(description.size())},
+                      [&theme](std::string_view role, std::uint32_t rgb) {
+                          for (const Role& each : kRoles) {
+                              if (each.name == role) {
+                                  theme.*each.colour = QColor::fromRgb(rgb);
+                                  return true;
+                              }
+                          }
+                          return false;
+                      });
+    theme.name = QString::fromStdString(name);
     return theme;
 }
 

@@ -2,13 +2,13 @@
 
 #include <commctrl.h>
 
-#include <charconv>
 #include <utility>
 
 #include "app/win32/EventErrorBox.h"
 #include "app/win32/SystemFunction.h"
 #include "http/Error.h"
 #include "http/win32/WideText.h"
+#include "theme/ThemeFile.h"
 
 namespace quelvar {
 
@@ -95,46 +95,16 @@ void showStyleNotFound(const std::wstring& text) {
 
 Theme Theme::parse(std::string_view description) {
     Theme theme;
-    while (!description.empty()) {
-        const std::size_t end = description.find('\n');
-        std::string_view line = description.substr(0, end);
-        description =
-            end == std::string_view::npos ? std::string_view{} : description.substr(end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty() || line.front() == '#') {
-            continue;
-        }
-        const std::size_t blank = line.find(' ');
-        if (blank == std::string_view::npos) {
-            throw Error("Theme line without value: " + std::string(line));
-        }
-        const std::string_view role = line.substr(0, blank);
-        const std::string_view value = line.substr(blank + 1);
-        if (role == "name") {
-            theme.name = toWide(value);
-            continue;
-        }
-        unsigned rgb = 0;
-        if (value.size() != 7 || value.front() != '#' ||
-            std::from_chars(value.data() + 1, value.data() + 7, rgb, 16).ptr != value.data() + 7) {
-            throw Error("Theme colour is not #rrggbb: " + std::string(line));
-        }
-        bool known = false;
-        for (const Role& each : kRoles) {
-            if (each.name == role) {
-                theme.*each.colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-                known = true;
+    theme.name =
+        toWide(readThemeFile(description, [&theme](std::string_view role, std::uint32_t rgb) {
+            for (const Role& each : kRoles) {
+                if (each.name == role) {
+                    theme.*each.colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+                    return true;
+                }
             }
-        }
-        if (!known) {
-            throw Error("Unknown theme role: " + std::string(role));
-        }
-    }
-    if (theme.name.empty()) {
-        throw Error("Theme without name");
-    }
+            return false;
+        }));
     return theme;
 }
 
