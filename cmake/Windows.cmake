@@ -83,6 +83,11 @@ function(quelvar_add_import_table_test)
     add_executable(import_table_probe ${PROJECT_SOURCE_DIR}/cmake/ImportProbe.c)
     find_library(QUELVAR_ZLIB_IMPORT_LIBRARY NAMES libz.dll.a REQUIRED)
     target_link_libraries(import_table_probe PRIVATE ${QUELVAR_ZLIB_IMPORT_LIBRARY})
+    # The probe lies deep down, as a checkout in a long path would put it: the finding must
+    # still be one line that names the program and the DLL.
+    string(REPEAT "deep-folder-of-a-long-checkout-path/" 4 deep_folder)
+    set_target_properties(import_table_probe PROPERTIES
+                          RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/import-probe/${deep_folder}")
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/import-probe.txt"
          CONTENT "$<TARGET_FILE:import_table_probe>\n")
     add_test(NAME windows_import_table_probe

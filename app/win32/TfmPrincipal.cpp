@@ -123,6 +123,11 @@ void registerClasses(WNDPROC windowProcedure, WNDPROC containerProcedure) {
 
 bool isUserInput(const MSG& message) {
     const UINT id = message.message;
+    // Alt+F4 stays usable, as the caption's close button does: the close it asks for waits for
+    // the run.
+    if (id == WM_SYSKEYDOWN && message.wParam == VK_F4) {
+        return false;
+    }
     if (id >= WM_KEYFIRST && id <= WM_KEYLAST) {
         return true;
     }
@@ -639,16 +644,25 @@ void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
     std::exception_ptr failure;
     std::atomic<bool> ended = false;
     const HWND window = m_window;
-    std::thread worker([&] {
-        try {
-            runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
-                     m_runSettings);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        ended = true;
-        PostMessageW(window, WM_NULL, 0, 0);
-    });
+    std::thread worker;
+    try {
+        worker = m_startWorker([&] {
+            try {
+                runCheck(product(kind), tab,
+                         ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1}, m_runSettings);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            ended = true;
+            PostMessageW(window, WM_NULL, 0, 0);
+        });
+    } catch (...) {
+        // No run has begun: the window takes input again, and the failure goes to the
+        // caller's error box.
+        m_running = false;
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        throw;
+    }
     bool quit = false;
     WPARAM quitCode = 0;
     MSG message{};

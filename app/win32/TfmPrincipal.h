@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/win32/LabeledEdit.h"
@@ -115,6 +118,12 @@ public:
     // Returns the DPI the window is laid out for.
     UINT dpi() const { return m_dpi; }
 
+    // Starts the thread a check run works on; throws std::system_error when it cannot.
+    using WorkerStart = std::function<std::thread(std::function<void()>)>;
+    // Replaces how a run's thread is started (by default a std::thread of its own), so that a
+    // start that fails can be shown.
+    void setWorkerStart(WorkerStart start) { m_startWorker = std::move(start); }
+
     // Shows the window: a show from hidden reads the settings file first (FormShow), and shows
     // an error that escapes it in the event error box before the window comes on screen.
     void show();
@@ -187,6 +196,9 @@ private:
     std::unique_ptr<WindowCheckTab> m_apiTab;
     std::unique_ptr<WindowCheckTab> m_webTab;
     std::unique_ptr<WindowCheckTab> m_whatsTab;
+    WorkerStart m_startWorker = [](std::function<void()> body) {
+        return std::thread(std::move(body));
+    };
     bool m_running = false;
     bool m_closeRequested = false;
     bool m_destroying = false;

@@ -16,6 +16,7 @@
 #include "http/Url.h"
 #include "http/win32/ProxyChoice.h"
 #include "http/win32/WideText.h"
+#include "http/win32/WinHttpErrors.h"
 #include "text/Ascii.h"
 
 // The service profile over WinHTTP. The session makes no decision of its own: WinHTTP's
@@ -39,90 +40,13 @@ constexpr DWORD kBodyPiece = 65536;
 // SECURITY_FLAG_IGNORE_UNKNOWN_CA | _CERT_WRONG_USAGE | _CERT_CN_INVALID | _CERT_DATE_INVALID.
 constexpr DWORD kIgnoreCertificateFailures = 0x3300;
 
-// winhttp.dll is imported by this program, so it is loaded whenever this code runs; its
-// handle is taken from the loaded modules, never by loading a file of that name.
-HMODULE winHttpModule() {
-    static const HMODULE module = GetModuleHandleW(L"winhttp.dll");
-    return module;
-}
-
-struct ErrorText {
-    DWORD error;
-    const char* text;
-};
-
-// The texts of winhttp.dll's message table for the errors an exchange can end with, for a
-// winhttp.dll without that table (Wine's has none).
-constexpr ErrorText kWinHttpTexts[] = {
-    {ERROR_WINHTTP_TIMEOUT, "The operation timed out"},
-    {ERROR_WINHTTP_INTERNAL_ERROR,
-     "An internal error occurred in the Microsoft Windows HTTP Services"},
-    {ERROR_WINHTTP_INVALID_URL, "The URL is invalid"},
-    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, "The URL does not use a recognized protocol"},
-    {ERROR_WINHTTP_NAME_NOT_RESOLVED, "The server name or address could not be resolved"},
-    {ERROR_WINHTTP_OPERATION_CANCELLED, "The operation has been canceled"},
-    {ERROR_WINHTTP_CANNOT_CONNECT, "A connection with the server could not be established"},
-    {ERROR_WINHTTP_CONNECTION_ERROR, "The connection with the server was terminated abnormally"},
-    {ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED,
-     "A certificate is required to complete client authentication"},
-    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE,
-     "The server returned an invalid or unrecognized response"},
-    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "An error occurred in the secure channel support"},
-    {ERROR_WINHTTP_SECURE_FAILURE, "A security error occurred"},
-    {ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW, "The response exceeds an internal WinHTTP size limit"},
-    {ERROR_WINHTTP_SECURE_INVALID_CA, "The certificate authority is invalid or incorrect"},
-    {ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
-     "The host name in the certificate is invalid or does not match"},
-    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID,
-     "The date in the certificate is invalid or has expired"},
-};
-
-// Returns "(number) text" for a WinHTTP error, with the text from winhttp.dll's message table
-// (the system's table for the general Windows errors WinHTTP also reports).
-std::string cause(DWORD error) {
-    std::string text = systemMessage(error, winHttpModule());
-    if (text.empty()) {
-        text = systemMessage(error);
-    }
-    if (text.empty()) {
-        for (const ErrorText& known : kWinHttpTexts) {
-            if (known.error == error) {
-                text = known.text;
-            }
-        }
-    }
-    return "(" + std::to_string(error) + ") " + text;
-}
-
-// Returns WinHTTP's error for a socket error. Wine's WinHTTP passes the errors of its sockets
-// on as they are, where Windows reports them as its own.
-DWORD winHttpError(DWORD error) {
-    switch (error) {
-        case WSAETIMEDOUT:
-            return ERROR_WINHTTP_TIMEOUT;
-        case WSAECONNRESET:
-        case WSAECONNABORTED:
-        case WSAESHUTDOWN:
-        case WSAENOTCONN:
-            return ERROR_WINHTTP_CONNECTION_ERROR;
-        case WSAECONNREFUSED:
-        case WSAEHOSTUNREACH:
-        case WSAENETUNREACH:
-            return ERROR_WINHTTP_CANNOT_CONNECT;
-        case WSAHOST_NOT_FOUND:
-            return ERROR_WINHTTP_NAME_NOT_RESOLVED;
-        default:
-            return error;
-    }
-}
-
 // Returns the error of the WinHTTP call that just failed.
 DWORD lastError() {
     return winHttpError(GetLastError());
 }
 
 [[noreturn]] void fail(const char* what, DWORD error) {
-    throw Error(std::string(what) + cause(error));
+    throw Error(std::string(what) + winHttpCause(error));
 }
 
 std::string invalidUrl(const std::string& url) {
@@ -257,11 +181,11 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
 }
 
 Error RestClient::Session::bodyTooLargeError() {
-    return Error("Error reading data: " + cause(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW));
+    return Error("Error reading data: " + winHttpCause(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW));
 }
 
 Error RestClient::Session::contentEncodingError() {
-    return Error("Error reading data: " + cause(ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
+    return Error("Error reading data: " + winHttpCause(ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
 }
 
 RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
@@ -270,7 +194,7 @@ RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
     m_transport->session.reset(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                            WINHTTP_NO_PROXY_BYPASS, 0));
     if (!m_transport->session) {
-        throw Error("Could not create the HTTP session: " + cause(GetLastError()));
+        throw Error("Could not create the HTTP session: " + winHttpCause(GetLastError()));
     }
 }
 
@@ -374,12 +298,9 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
             throw Error("Unspecified certificate from client");
         }
-        // The caller sends the request again with the four ignore flags, once. Wine reports
-        // a certificate it does not trust as a secure channel error, as Windows reports a
-        // handshake that fails; such a handshake fails the repeat in the same way.
-        if (error == ERROR_WINHTTP_SECURE_FAILURE ||
-            (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && !ignoreCertificate)) {
-            throw CertificateError("Error sending data: " + cause(error));
+        // The caller sends the request again with the four ignore flags, once.
+        if (isCertificateFailure(error, exchange.certificateCheck)) {
+            throw CertificateError("Error sending data: " + winHttpCause(error));
         }
         fail("Error sending data: ", error);
     }
@@ -413,7 +334,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         }
         if (keptConnection && (error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
                                error == ERROR_WINHTTP_CONNECTION_ERROR)) {
-            throw StaleConnection("Error receiving data: " + cause(error));
+            throw StaleConnection("Error receiving data: " + winHttpCause(error));
         }
         fail("Error receiving data: ", error);
     }

@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/win32/EventErrorBox.h"
@@ -810,6 +812,143 @@ TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(w.handle(), nullptr);
     EXPECT_FALSE(IsWindow(w.memoWhatsLog));
+}
+
+// Returns the centre of the caption's close button in screen coordinates, as the window's own
+// hit test places it.
+POINT closeButtonOf(HWND window) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    for (int y = frame.top; y < frame.top + 40; ++y) {
+        for (int x = frame.right - 1; x > frame.right - 60; --x) {
+            if (SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                // A few pixels inside the button's edge.
+                return POINT{x - 4, y + 4};
+            }
+        }
+    }
+    return POINT{-1, -1};
+}
+
+// Clicks the left mouse button at a screen point as a person would, through the system's input.
+void clickAt(POINT point) {
+    SetCursorPos(point.x, point.y);
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+// Presses Alt+F4 on the control with the focus, as the keyboard delivers it.
+void pressAltF4(HWND window) {
+    HWND target = GetFocus() != nullptr ? GetFocus() : window;
+    const LPARAM altDown =
+        1 | (static_cast<LPARAM>(MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC)) << 16) | (1 << 29);
+    PostMessageW(target, WM_SYSKEYDOWN, VK_F4, altDown);
+}
+
+std::function<void()> g_laterInRun;
+
+void CALLBACK onLaterTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (g_laterInRun) {
+        g_laterInRun();
+    }
+}
+
+// Both ways of closing the window during a run, Alt+F4 and the caption's close button, are
+// carried out when the run has ended, not before and not never.
+TEST_F(WindowWinTest, BothWaysOfClosingWaitForTheRun) {
+    struct Case {
+        const char* name;
+        std::function<void(HWND)> close;
+    };
+    const Case cases[] = {
+        {"Alt+F4", pressAltF4},
+        {"caption button",
+         [](HWND window) {
+             const POINT button = closeButtonOf(window);
+             ASSERT_GE(button.x, 0) << "no close button found";
+             clickAt(button);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer status;
+        Exchange slow{responseReply(R"({"chain":[{"statusCode":"200"}]})")};
+        slow.delay = 900ms;
+        status.add(slow);
+        TfmPrincipal w(quickSettings(status.url("/v1/status")), rubyGraphite());
+        showWindow(w);
+        const HWND window = w.handle();
+        SetForegroundWindow(window);
+        SetFocus(w.edtWhatsExterno);
+        pump(50);
+
+        bool closeAsked = false;
+        bool openWhileRunning = false;
+        g_duringRun = [&] {
+            c.close(window);
+            closeAsked = true;
+        };
+        g_laterInRun = [&] { openWhileRunning = w.isRunning() && IsWindow(window); };
+        SetTimer(nullptr, 0, 200, onTimer);
+        SetTimer(nullptr, 0, 600, onLaterTimer);
+        w.TestaPortas(L"whats");
+        g_duringRun = nullptr;
+        g_laterInRun = nullptr;
+        pump(50);
+
+        EXPECT_TRUE(closeAsked);
+        EXPECT_TRUE(openWhileRunning);
+        EXPECT_FALSE(IsWindow(window));
+        EXPECT_EQ(w.handle(), nullptr);
+    }
+}
+
+// A run whose thread cannot be started is reported in the error box; the window is not left
+// running: the next press runs, and the window closes.
+TEST_F(WindowWinTest, ARunThatCannotStartIsReportedAndLeavesTheWindowUsable) {
+    ScriptedServer status;
+    status.add(Exchange{responseReply(R"({"chain":[{"statusCode":"200"}]})")});
+    TfmPrincipal w(quickSettings(status.url("/v1/status")), rubyGraphite());
+    showWindow(w);
+    const HWND window = w.handle();
+    const std::system_error refused(
+        std::make_error_code(std::errc::resource_unavailable_try_again));
+    int starts = 0;
+    w.setWorkerStart([&](std::function<void()> body) {
+        if (starts++ == 0) {
+            throw refused;
+        }
+        return std::thread(std::move(body));
+    });
+
+    std::vector<CaughtBox> boxes;
+    {
+        BoxCatcher catcher;
+        SendMessageW(w.btnTestarPortasWhats, BM_CLICK, 0, 0);
+        pump(50);
+        boxes = catcher.boxes();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+    EXPECT_NE(std::find(boxes[0].texts.begin(), boxes[0].texts.end(),
+                        EventErrorBox::boxText(toWide(refused.what()))),
+              boxes[0].texts.end());
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_TRUE(windowText(w.memoWhatsLog).empty());
+
+    SendMessageW(w.btnTestarPortasWhats, BM_CLICK, 0, 0);
+    EXPECT_EQ(starts, 2);
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_EQ(windowText(w.memoWhatsLog).rfind(kExternalStart, 0), 0u);
+
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 // The box of an error that escapes the show event comes before the window.
