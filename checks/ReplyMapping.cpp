@@ -7,6 +7,7 @@
 
 #include "checks/JsonReader.h"
 #include "http/Error.h"
+#include "text/Ascii.h"
 
 namespace quelvar {
 
@@ -25,16 +26,7 @@ constexpr std::size_t kEntryLevel = 3;
 // Returns whether a JSON member name denotes a model property: ASCII letters compare without
 // regard to case, every other byte exactly.
 bool matchesProperty(std::string_view name, std::string_view property) {
-    if (name.size() != property.size()) {
-        return false;
-    }
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (fold(name[i]) != fold(property[i])) {
-            return false;
-        }
-    }
-    return true;
+    return equalsIgnoringCase(name, property);
 }
 
 // Builds the reply model from the reader's events. Each state says what the next event may be;

@@ -11,8 +11,8 @@ class RestRequest;
 class RestResponse;
 
 // The service profile's client: the base URL, the Accept, Accept-Charset and content-type
-// settings, and one HTTP session (libcurl handle with its connection cache and cookie store)
-// that lives as long as the client.
+// settings, and one HTTP session (the platform's transport with its connection cache and cookie
+// store) that lives as long as the client.
 class RestClient {
 public:
     // Time-outs of one execution: the profile's 30000 ms for the connect and for each send and

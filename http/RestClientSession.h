@@ -22,8 +22,8 @@ public:
 
 // The HTTP session of a RestClient, kept for the client's life with its connection cache and
 // its cookie store. Each exchange is a single request and its reply; redirects are left to the
-// caller. The transport is the platform's (libcurl on Linux) and lives behind m_transport, made at
-// the first request.
+// caller. The transport is the platform's and lives behind m_transport: a libcurl handle on
+// Linux, made at the first request, and a WinHTTP session on Windows, made with the session.
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };

@@ -15,7 +15,8 @@ enum class AddressFamily { IPv4, IPv6 };
 
 // A connected TCP socket whose connect and every wait for the peer are bounded in time. The
 // reading and writing loops are shared; the socket calls beneath them are the platform's
-// (http/posix/SocketConnection.cpp for POSIX sockets).
+// (http/posix/SocketConnection.cpp for POSIX sockets, http/win32/SocketConnection.cpp for
+// Winsock).
 class SocketConnection : public ByteSource {
 public:
     // The platform's socket handle, widened so that a POSIX descriptor and a Winsock SOCKET fit.

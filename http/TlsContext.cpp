@@ -9,8 +9,9 @@ namespace quelvar {
 
 namespace {
 
-// The cipher list of the original TLS 1.0 client; OpenSSL 3 offers TLS 1.0 and its SHA-1
-// based suites only at security level 0, hence the suffix.
+// Every cipher suite but the unauthenticated and unencrypted ones, strongest first, so that the
+// direct probe can still reach the old servers it is pointed at; OpenSSL 3 offers TLS 1.0 and
+// its SHA-1 based suites only at security level 0, hence the suffix.
 constexpr const char* kCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH:@SECLEVEL=0";
 
 }  // namespace

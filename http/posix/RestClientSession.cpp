@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "http/TransportFailure.h"
 #include "http/posix/ProxyResolver.h"
 #include "text/Ascii.h"
 
@@ -22,6 +23,11 @@ namespace quelvar {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Returns libcurl's cause of a failure: "(code) text".
+std::string curlCause(CURLcode code) {
+    return "(" + std::to_string(code) + ") " + curl_easy_strerror(code);
+}
 
 void initializeCurlOnce() {
     static std::once_flag once;
@@ -72,7 +78,7 @@ using Timeouts = RestClient::Timeouts;
 
 // The state of one exchange, shared with libcurl's callbacks.
 struct Transfer {
-    enum class Phase { Sending, Receiving, Reading };
+    using Phase = TransportPhase;
 
     Timeouts timeouts;
     ReplyUse replyUse = ReplyUse::Content;
@@ -287,13 +293,11 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
 }
 
 Error RestClient::Session::bodyTooLargeError() {
-    return Error("Error reading data: (" + std::to_string(CURLE_FILESIZE_EXCEEDED) + ") " +
-                 curl_easy_strerror(CURLE_FILESIZE_EXCEEDED));
+    return Error(transportFailure(TransportPhase::Reading, curlCause(CURLE_FILESIZE_EXCEEDED)));
 }
 
 Error RestClient::Session::contentEncodingError() {
-    return Error("Error reading data: (" + std::to_string(CURLE_BAD_CONTENT_ENCODING) + ") " +
-                 curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING));
+    return Error(transportFailure(TransportPhase::Reading, curlCause(CURLE_BAD_CONTENT_ENCODING)));
 }
 
 RestClient::Session::Session() = default;
@@ -331,8 +335,7 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
     auto append = [&headers](const std::string& line) {
         curl_slist* list = curl_slist_append(headers.get(), line.c_str());
         if (list == nullptr) {
-            throw Error("Error sending data: (" + std::to_string(CURLE_OUT_OF_MEMORY) + ") " +
-                        curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+            throw Error(transportFailure(TransportPhase::Sending, curlCause(CURLE_OUT_OF_MEMORY)));
         }
         headers.release();
         headers.reset(list);
@@ -427,18 +430,10 @@ RestClient::Session::Reply RestClient::Session::perform(const Exchange& exchange
             result = CURLE_OPERATION_TIMEDOUT;
             phase = transfer.timedOutIn;
         }
-        const std::string cause = "(" + std::to_string(result) + ") " + curl_easy_strerror(result);
         if (result == CURLE_PEER_FAILED_VERIFICATION) {
-            throw CertificateError("Error sending data: " + cause);
+            throw CertificateError(transportFailure(TransportPhase::Sending, curlCause(result)));
         }
-        switch (phase) {
-            case Transfer::Phase::Sending:
-                throw Error("Error sending data: " + cause);
-            case Transfer::Phase::Receiving:
-                throw Error("Error receiving data: " + cause);
-            case Transfer::Phase::Reading:
-                throw Error("Error reading data: " + cause);
-        }
+        throw Error(transportFailure(phase, curlCause(result)));
     }
 
     if (!verify) {

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "http/CookieJar.h"
+#include "http/TransportFailure.h"
 #include "http/Url.h"
 #include "http/win32/ProxyChoice.h"
 #include "http/win32/WideText.h"
@@ -45,8 +46,8 @@ DWORD lastError() {
     return winHttpError(GetLastError());
 }
 
-[[noreturn]] void fail(const char* what, DWORD error) {
-    throw Error(std::string(what) + winHttpCause(error));
+[[noreturn]] void fail(TransportPhase phase, DWORD error) {
+    throw Error(transportFailure(phase, winHttpCause(error)));
 }
 
 std::string invalidUrl(const std::string& url) {
@@ -99,11 +100,11 @@ Target targetOf(const std::string& url) {
     return target;
 }
 
-// Sets a number option of the request; a failure fails the exchange in its phase (what).
+// Sets a number option of the request; a failure fails the exchange in its phase.
 void setOption(HINTERNET request, DWORD option, DWORD value,
-               const char* what = "Error sending data: ") {
+               TransportPhase phase = TransportPhase::Sending) {
     if (!WinHttpSetOption(request, option, &value, sizeof value)) {
-        fail(what, lastError());
+        fail(phase, lastError());
     }
 }
 
@@ -181,11 +182,13 @@ std::string RestClient::Session::Reply::header(std::string_view name) const {
 }
 
 Error RestClient::Session::bodyTooLargeError() {
-    return Error("Error reading data: " + winHttpCause(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW));
+    return Error(transportFailure(TransportPhase::Reading,
+                                  winHttpCause(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW)));
 }
 
 Error RestClient::Session::contentEncodingError() {
-    return Error("Error reading data: " + winHttpCause(ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
+    return Error(transportFailure(TransportPhase::Reading,
+                                  winHttpCause(ERROR_WINHTTP_INVALID_SERVER_RESPONSE)));
 }
 
 RestClient::Session::Session() : m_transport(std::make_unique<Transport>()) {
@@ -220,7 +223,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
 
     const Handle connection(WinHttpConnect(session, target.host.c_str(), target.port, 0));
     if (!connection) {
-        fail("Error sending data: ", lastError());
+        fail(TransportPhase::Sending, lastError());
     }
     // The path is sent as the shared code built it, already percent-encoded.
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
@@ -229,7 +232,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         WinHttpOpenRequest(connection.get(), post ? L"POST" : L"GET", target.pathAndQuery.c_str(),
                            nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request) {
-        fail("Error sending data: ", lastError());
+        fail(TransportPhase::Sending, lastError());
     }
     HINTERNET h = request.get();
 
@@ -243,7 +246,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
     if (!WinHttpSetTimeouts(h, 0, withinDeadline(exchange.timeouts.connect),
                             withinDeadline(exchange.timeouts.send),
                             withinDeadline(exchange.timeouts.receive))) {
-        fail("Error sending data: ", lastError());
+        fail(TransportPhase::Sending, lastError());
     }
     // The wait for the reply headers has a time-out of its own (90 s by default on Windows,
     // none on Wine), which bounds the whole wait on Windows and each receive on Wine; the
@@ -265,7 +268,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         info.lpszProxyBypass =
             proxy->bypass.empty() ? nullptr : const_cast<wchar_t*>(proxy->bypass.c_str());
         if (!WinHttpSetOption(h, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
-            fail("Error sending data: ", lastError());
+            fail(TransportPhase::Sending, lastError());
         }
     }
 
@@ -284,7 +287,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         const std::wstring wide = toWide(line);
         if (!WinHttpAddRequestHeaders(h, wide.c_str(), static_cast<DWORD>(wide.size()),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
-            fail("Error sending data: ", lastError());
+            fail(TransportPhase::Sending, lastError());
         }
     }
 
@@ -300,9 +303,9 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         }
         // The caller sends the request again with the four ignore flags, once.
         if (isCertificateFailure(error, exchange.certificateCheck)) {
-            throw CertificateError("Error sending data: " + winHttpCause(error));
+            throw CertificateError(transportFailure(TransportPhase::Sending, winHttpCause(error)));
         }
-        fail("Error sending data: ", error);
+        fail(TransportPhase::Sending, error);
     }
     // The accepted certificate must be one the server showed. It is fetched from the
     // accepting attempt: Windows would also have it on the failed one, but Wine frees the
@@ -323,7 +326,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
             static_cast<DWORD>(std::min<std::size_t>(kBodyPiece, body.size() - sent));
         DWORD written = 0;
         if (!WinHttpWriteData(h, body.data() + sent, piece, &written)) {
-            fail("Error sending data: ", lastError());
+            fail(TransportPhase::Sending, lastError());
         }
         sent += written;
     }
@@ -334,9 +337,9 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         }
         if (keptConnection && (error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
                                error == ERROR_WINHTTP_CONNECTION_ERROR)) {
-            throw StaleConnection("Error receiving data: " + winHttpCause(error));
+            throw StaleConnection(transportFailure(TransportPhase::Receiving, winHttpCause(error)));
         }
-        fail("Error receiving data: ", error);
+        fail(TransportPhase::Receiving, error);
     }
 
     Reply reply;
@@ -345,7 +348,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
     if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
-        fail("Error receiving data: ", lastError());
+        fail(TransportPhase::Receiving, lastError());
     }
     reply.statusCode = static_cast<int>(status);
     reply.statusText =
@@ -386,14 +389,14 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
     }
     for (;;) {
         if (Clock::now() >= exchange.deadline) {
-            fail("Error reading data: ", ERROR_WINHTTP_TIMEOUT);
+            fail(TransportPhase::Reading, ERROR_WINHTTP_TIMEOUT);
         }
         setOption(h, WINHTTP_OPTION_RECEIVE_TIMEOUT,
                   static_cast<DWORD>(withinDeadline(exchange.timeouts.receive)),
-                  "Error reading data: ");
+                  TransportPhase::Reading);
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(h, &available)) {
-            fail("Error reading data: ", lastError());
+            fail(TransportPhase::Reading, lastError());
         }
         if (available == 0) {
             break;
@@ -414,7 +417,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         reply.body.resize(start + wanted);
         DWORD read = 0;
         if (!WinHttpReadData(h, reply.body.data() + start, wanted, &read)) {
-            fail("Error reading data: ", lastError());
+            fail(TransportPhase::Reading, lastError());
         }
         reply.body.resize(start + read);
         if (read == 0) {
@@ -425,7 +428,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
     // error; the reply is incomplete, and taking it as whole would report a cut body as the
     // server's answer.
     if (!reply.bodyCut && announced && reply.body.size() < *announced) {
-        fail("Error reading data: ", ERROR_WINHTTP_CONNECTION_ERROR);
+        fail(TransportPhase::Reading, ERROR_WINHTTP_CONNECTION_ERROR);
     }
 
     const auto now = CookieJar::Clock::now();
