@@ -119,6 +119,7 @@ struct CheckEngine::Check {
     bool headersComplete = false;
     std::size_t headerBytes = 0;
     bool headerOverflow = false;
+    bool switchedProtocols = false;  // the reply was a 101, which a GET never asked for
     bool tlsInspected = false;
     std::optional<long> certificateDays;
     std::size_t bodyBytes = 0;
@@ -282,6 +283,7 @@ bool CheckEngine::startHop(Check& check, const std::string& url) {
     check.headersComplete = false;
     check.headerBytes = 0;
     check.headerOverflow = false;
+    check.switchedProtocols = false;
     check.tlsInspected = false;
     check.certificateDays.reset();
     check.bodyBytes = 0;
@@ -332,6 +334,10 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&checkPointer));
     Check& check = *checkPointer;
 
+    if (check.switchedProtocols) {
+        complete(check, "EPROTO");
+        return;
+    }
     // A hop whose status line and headers arrived has been answered, even when its body was
     // abandoned, cut short or too slow.
     if (result != CURLE_OK && !check.headersComplete) {
@@ -505,6 +511,12 @@ std::size_t CheckEngine::headerLine(Check& check, std::string_view line) {
         curl_easy_getinfo(check.easy, CURLINFO_RESPONSE_CODE, &code);
         if (code >= 200) {
             check.headersComplete = true;
+        } else if (code == 101) {
+            // RFC 9110 section 15.2.2: a server switches only when the request asked to (an
+            // Upgrade header), and this one never does. What follows is no HTTP reply, and
+            // libcurl would wait for one until the check's time-out.
+            check.switchedProtocols = true;
+            return 0;  // aborts the transfer
         } else {
             check.expectStatusLine = true;
         }
