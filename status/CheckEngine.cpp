@@ -151,6 +151,9 @@ CheckEngine::CheckEngine(EngineSettings settings) : m_settings(std::move(setting
 
 CheckEngine::~CheckEngine() {
     stop();
+    for (CURL* easy : m_spareHandles) {
+        curl_easy_cleanup(easy);
+    }
     curl_multi_cleanup(m_multi);
     for (void* anchor : m_extraAnchors) {
         X509_free(static_cast<X509*>(anchor));
@@ -165,7 +168,11 @@ CheckEngine::Ticket CheckEngine::submit(std::string url, Completion done) {
         if (!m_stopping) {
             ++m_inFlight;
             m_incoming.push_back({ticket, std::move(url), std::move(done)});
-            curl_multi_wakeup(m_multi);
+            // The loop takes the whole queue at once: a queue that held a submission already
+            // has its wake-up on the way.
+            if (m_incoming.size() == 1 && m_cancelled.empty()) {
+                curl_multi_wakeup(m_multi);
+            }
             return ticket;
         }
     }
@@ -180,7 +187,9 @@ void CheckEngine::cancel(Ticket ticket) {
     std::lock_guard lock(m_mutex);
     if (!m_stopping) {
         m_cancelled.push_back(ticket);
-        curl_multi_wakeup(m_multi);
+        if (m_cancelled.size() == 1 && m_incoming.empty()) {
+            curl_multi_wakeup(m_multi);
+        }
     }
 }
 
@@ -271,8 +280,34 @@ void CheckEngine::begin(Submission& submission) {
     }
 }
 
+CURL* CheckEngine::takeHandle() {
+    if (m_spareHandles.empty()) {
+        return curl_easy_init();
+    }
+    CURL* easy = m_spareHandles.back();
+    m_spareHandles.pop_back();
+    // Every option a hop uses is set again below; the reset clears those of the last hop.
+    curl_easy_reset(easy);
+    return easy;
+}
+
+void CheckEngine::releaseHandle(CURL* easy) {
+    curl_multi_remove_handle(m_multi, easy);
+    // As many as were busy at once, within a bound, so that a burst of checks leaves no lasting
+    // memory behind.
+    constexpr std::size_t kMaxSpareHandles = 64;
+    if (m_spareHandles.size() < kMaxSpareHandles) {
+        try {
+            m_spareHandles.push_back(easy);
+            return;
+        } catch (...) {
+        }
+    }
+    curl_easy_cleanup(easy);
+}
+
 bool CheckEngine::startHop(Check& check, const std::string& url) {
-    CURL* easy = curl_easy_init();
+    CURL* easy = takeHandle();
     if (easy == nullptr) {
         return false;
     }
@@ -389,8 +424,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     check.result.chain.push_back(std::move(entry));
     const ChainEntry& last = check.result.chain.back();
 
-    curl_multi_remove_handle(m_multi, easy);
-    curl_easy_cleanup(easy);
+    releaseHandle(easy);
     check.easy = nullptr;
 
     if (isRedirect(last.statusCode) && redirectTooLong) {
@@ -423,8 +457,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
 
 void CheckEngine::complete(Check& check, std::optional<std::string> code) {
     if (check.easy != nullptr) {
-        curl_multi_remove_handle(m_multi, check.easy);
-        curl_easy_cleanup(check.easy);
+        releaseHandle(check.easy);
         check.easy = nullptr;
     }
     check.result.code = std::move(code);
