@@ -5,7 +5,9 @@
 // in alternation, several rounds, and the ratios of the best rounds are printed as
 // "ratio-proxy-keep R", "ratio-proxy-close R" and "ratio-exporter R". Then pending checks are
 // held against a target that never answers, with the memory per pending check and the latency
-// of /healthcheck meanwhile. A peer that is not installed is skipped with a message.
+// of /healthcheck meanwhile, and the share of /healthcheck probes answered while one attacker
+// trickles request heads from 200 addresses. A peer that is not installed is skipped with a
+// message.
 // Rates are taken with wrk where it is installed, else with this program's libcurl client.
 // Usage: status_bench [checks] [concurrency] [pending] [rounds] [seconds per wrk run]
 #include <arpa/inet.h>
@@ -33,6 +35,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/status/HeadTrickler.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -91,14 +95,20 @@ void drain(int fd) {
     }).detach();
 }
 
-Process startQuelvarStatus() {
+// Starts the service with its default connection limits (1024, 32 per client) when asked.
+Process startQuelvarStatus(bool defaultLimits = false) {
     int err = -1;
     Process service;
-    service.pid =
-        spawn({QUELVAR_STATUS_BINARY, "--listen", "127.0.0.1:0", "--allow-private",
-               "--rate-per-minute", "0", "--max-connections-per-client", "0", "--max-connections",
-               "30000", "--max-checks", "30000", "--check-timeout-ms", "20000"},
-              err);
+    std::vector<std::string> arguments = {
+        QUELVAR_STATUS_BINARY, "--listen", "127.0.0.1:0",        "--allow-private",
+        "--rate-per-minute",   "0",        "--check-timeout-ms", "20000"};
+    if (!defaultLimits) {
+        for (const char* option : {"--max-connections-per-client", "0", "--max-connections",
+                                   "30000", "--max-checks", "30000"}) {
+            arguments.push_back(option);
+        }
+    }
+    service.pid = spawn(arguments, err);
     std::string text;
     const std::regex listening("listening on http://127\\.0\\.0\\.1:(\\d+)");
     std::smatch match;
@@ -526,6 +536,64 @@ Pending measurePending(const Peer& peer, int pending, const std::string& healthU
     return figures;
 }
 
+// One attacker with 200 addresses, each trickling 25 request heads at one byte a second (within
+// the per-client limit of 32; together five times the 1,024 slots), against a service with its
+// default limits; meanwhile a fresh address asks for /healthcheck 241 times, then for a check.
+void measureAttack(const std::string& target) {
+    Process service = startQuelvarStatus(true);
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= 200; ++i) {
+        addresses.push_back("127.0.1." + std::to_string(i));
+    }
+    quelvar::test::HeadTrickler attack(static_cast<std::uint16_t>(service.port), addresses, 25,
+                                       std::chrono::seconds(1));
+    // Until the slots are taken, and a while longer.
+    for (int i = 0; i < 100 && attack.open() < 1024; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const std::string health = "http://127.0.0.1:" + std::to_string(service.port) + "/healthcheck";
+    constexpr int kProbes = 241;
+    int answered = 0;
+    for (int i = 0; i < kProbes; ++i) {
+        CURL* easy = curl_easy_init();
+        std::string body;
+        curl_easy_setopt(easy, CURLOPT_URL, health.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_INTERFACE, "127.0.3.1");
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 2000L);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &append);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+        long status = 0;
+        if (curl_easy_perform(easy) == CURLE_OK) {
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        }
+        curl_easy_cleanup(easy);
+        answered += status == 200;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Peer peer = quelvarPeer(service);
+    CURL* easy = nullptr;
+    Request* request = makeRequest(peer, target);
+    easy = request->easy;
+    curl_easy_setopt(easy, CURLOPT_INTERFACE, "127.0.3.1");
+    long status = 0;
+    if (curl_easy_perform(easy) == CURLE_OK) {
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    }
+    const bool checked = status == 200 && request->body.find(peer.success) != std::string::npos;
+    curl_easy_cleanup(easy);
+    delete request;
+    std::printf(
+        "attack: 200 addresses x 25 slow heads (%d connections open, %d closed by the "
+        "service): /healthcheck answered %d of %d from a fresh address; a check from it "
+        "%s\n",
+        attack.open(), attack.closedByService(), answered, kProbes,
+        checked ? "succeeded" : "failed");
+    std::printf("attack-health-percent %.1f\n", 100.0 * answered / kProbes);
+    stop(service);
+}
+
 void printPending(const Peer& peer, const Pending& f) {
     std::printf(
         "%s: silent target: %zu pending probes, RSS before %ld KiB, pending %ld KiB (%.1f KiB "
@@ -672,6 +740,7 @@ int main(int argc, char** argv) {
                     ours.kibPerPending() / theirs.kibPerPending());
     }
 
+    measureAttack(keepTarget);
     std::printf("ratio-proxy-keep %.2f\n", best[0][0] / best[1][0]);
     std::printf("ratio-proxy-close %.2f\n", best[0][1] / best[1][1]);
     if (exporter) {

@@ -2,20 +2,14 @@
 // proxy in front reads them: strict framing and header fields, the request target's forms,
 // the head's time-out on kept-alive connections, slots held by slow heads from many
 // addresses, and what the log shows of all that at the default level.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
+#include "tests/status/HeadTrickler.h"
 #include "tests/status/StatusTestSupport.h"
 
 using namespace quelvar::test;
@@ -43,96 +37,6 @@ std::string replyBody(const std::string& reply) {
     const auto end = reply.find("\r\n\r\n");
     return end == std::string::npos ? reply : reply.substr(end + 4);
 }
-
-// Clients that each open connections from their own loopback address, send the start of a
-// request head and then one byte of it per round, and open a new connection at once when the
-// service closes one: the slots of the service stay taken as long as it lets them.
-class HeadTrickler {
-public:
-    HeadTrickler(std::uint16_t port, std::vector<std::string> addresses, int perAddress)
-        : m_port(port), m_addresses(std::move(addresses)), m_perAddress(perAddress) {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~HeadTrickler() {
-        m_stop = true;
-        m_thread.join();
-        for (const Slot& slot : m_slots) {
-            if (slot.fd >= 0) {
-                ::close(slot.fd);
-            }
-        }
-    }
-    // Returns how many connections the service has closed so far.
-    int closedByService() const { return m_closed.load(); }
-
-private:
-    struct Slot {
-        std::string from;
-        int fd = -1;
-    };
-
-    int open(const std::string& from) const {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-        sockaddr_in remote{};
-        remote.sin_family = AF_INET;
-        remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        remote.sin_port = htons(m_port);
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            return -1;
-        }
-        static const std::string kStart = "GET /healthcheck HTTP/1.1\r\nHost: x\r\nX-Slow: ";
-        (void)::send(fd, kStart.data(), kStart.size(), MSG_NOSIGNAL);
-        return fd;
-    }
-
-    void run() {
-        for (const std::string& from : m_addresses) {
-            for (int i = 0; i < m_perAddress; ++i) {
-                m_slots.push_back({from, -1});
-            }
-        }
-        while (!m_stop) {
-            std::vector<pollfd> polled;
-            for (Slot& slot : m_slots) {
-                if (slot.fd < 0) {
-                    slot.fd = open(slot.from);
-                }
-                polled.push_back({slot.fd, POLLIN, 0});
-            }
-            poll(polled.data(), polled.size(), 0);
-            for (std::size_t i = 0; i < m_slots.size(); ++i) {
-                Slot& slot = m_slots[i];
-                if (slot.fd < 0) {
-                    continue;
-                }
-                char buffer[4096];
-                const bool ended = (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
-                                   ::recv(slot.fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0;
-                if (ended || ::send(slot.fd, "a", 1, MSG_NOSIGNAL) != 1) {
-                    ::close(slot.fd);
-                    slot.fd = -1;
-                    ++m_closed;
-                }
-            }
-            std::this_thread::sleep_for(100ms);
-        }
-    }
-
-    std::uint16_t m_port;
-    std::vector<std::string> m_addresses;
-    int m_perAddress;
-    std::vector<Slot> m_slots;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_closed{0};
-    std::thread m_thread;
-};
 
 }  // namespace
 
