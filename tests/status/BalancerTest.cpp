@@ -104,8 +104,9 @@ TEST(BalancerTest, ChecksSpreadOverTwoInstancesAndADrainedOneLosesNone) {
     if (access(kNginx, X_OK) != 0) {
         GTEST_SKIP() << kNginx << " is missing (scripts/install-deps installs nginx-light)";
     }
-    const std::vector<std::string> options = {"--listen",     "127.0.0.1:0",       "--allow-private",
-                                              "--rate-per-minute", "0", "--grace-ms", "3000"};
+    const std::vector<std::string> options = {
+        "--listen",   "127.0.0.1:0", "--allow-private", "--rate-per-minute", "0",
+        "--grace-ms", "3000"};
     StatusProcess first(options);
     StatusProcess second(options);
     const std::uint16_t firstPort = first.waitForPort("http");
@@ -114,23 +115,24 @@ TEST(BalancerTest, ChecksSpreadOverTwoInstancesAndADrainedOneLosesNone) {
     ASSERT_NE(secondPort, 0);
     const std::uint16_t port = freePort();
     // The README's configuration, on loopback ports.
-    const Nginx nginx("  upstream quelvar_status {\n"
-                      "    server 127.0.0.1:" +
-                          std::to_string(firstPort) +
-                          ";\n"
-                          "    server 127.0.0.1:" +
-                          std::to_string(secondPort) +
-                          ";\n  }\n"
-                          "  limit_req_zone $binary_remote_addr zone=checks:1m rate=6000r/m;\n"
-                          "  server {\n    listen 127.0.0.1:" +
-                          std::to_string(port) +
-                          ";\n"
-                          "    location / {\n"
-                          "      limit_req zone=checks burst=100 nodelay;\n"
-                          "      proxy_pass http://quelvar_status;\n"
-                          "      proxy_set_header X-Forwarded-For $remote_addr;\n"
-                          "    }\n  }\n",
-                      port);
+    const Nginx nginx(
+        "  upstream quelvar_status {\n"
+        "    server 127.0.0.1:" +
+            std::to_string(firstPort) +
+            ";\n"
+            "    server 127.0.0.1:" +
+            std::to_string(secondPort) +
+            ";\n  }\n"
+            "  limit_req_zone $binary_remote_addr zone=checks:1m rate=6000r/m;\n"
+            "  server {\n    listen 127.0.0.1:" +
+            std::to_string(port) +
+            ";\n"
+            "    location / {\n"
+            "      limit_req zone=checks burst=100 nodelay;\n"
+            "      proxy_pass http://quelvar_status;\n"
+            "      proxy_set_header X-Forwarded-For $remote_addr;\n"
+            "    }\n  }\n",
+        port);
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/v1/status";
     const std::vector<std::string> json = {"Content-Type: application/json"};
 
