@@ -9,6 +9,7 @@
 
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
+#include "tests/fixtures/TestFiles.h"
 #include "tests/status/HeadTrickler.h"
 #include "tests/status/StatusTestSupport.h"
 
@@ -256,6 +257,30 @@ TEST(SlotTest, NewConnectionAtTheLimitTakesTheSlotOfTheOldestWaitingOne) {
     EXPECT_EQ(metricValue(text, "quelvar_status_connections_dropped_total{reason=\"evicted\"}"), 2)
         << text;
     EXPECT_EQ(metricValue(text, "quelvar_status_checks_in_flight"), 1) << text;
+}
+
+TEST(SlotTest, HandshakesThatNeverEndGiveTheirSlotsToATlsClientThatSendsAtOnce) {
+    status::ServiceSettings settings = testSettings();
+    const Certificate cert = makeCertificate({});
+    settings.server.tlsCertPem = cert.certPem;
+    settings.server.tlsKeyPem = cert.keyPem;
+    settings.server.maxConnections = 2;
+    ServiceUnderTest service(settings);
+    const TempDir dir;
+    const std::string trust = dir.write("service.pem", cert.certPem);
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (const char* from : {"127.0.0.2", "127.0.0.3"}) {
+        slow.push_back(std::make_unique<RawConnection>(service.port(), from));
+        // A handshake record announcing 512 bytes, of which one comes.
+        ASSERT_TRUE(slow.back()->send(std::string("\x16\x03\x01\x02\x00\x01", 6)));
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::string health =
+        "https://127.0.0.1:" + std::to_string(service.port()) + "/healthcheck";
+    const HttpReply reply = httpRequest("GET", health, "", {}, trust, 2s);
+    EXPECT_EQ(reply.status, 200) << reply.error;
+    EXPECT_TRUE(slow[0]->closedWithin(1s)) << "the older handshake went";
+    EXPECT_FALSE(slow[1]->closedWithin(100ms)) << "the newer one kept its slot";
 }
 
 TEST(SlotTest, RefusesANewConnectionWhenEverySlotHoldsACompleteRequest) {
