@@ -119,6 +119,7 @@ struct CheckEngine::Check {
     bool headersComplete = false;
     std::size_t headerBytes = 0;
     bool headerOverflow = false;
+    bool switchedProtocols = false;  // the reply was a 101, which a GET never asked for
     bool tlsInspected = false;
     std::optional<long> certificateDays;
     std::size_t bodyBytes = 0;
@@ -150,6 +151,9 @@ CheckEngine::CheckEngine(EngineSettings settings) : m_settings(std::move(setting
 
 CheckEngine::~CheckEngine() {
     stop();
+    for (CURL* easy : m_spareHandles) {
+        curl_easy_cleanup(easy);
+    }
     curl_multi_cleanup(m_multi);
     for (void* anchor : m_extraAnchors) {
         X509_free(static_cast<X509*>(anchor));
@@ -164,7 +168,11 @@ CheckEngine::Ticket CheckEngine::submit(std::string url, Completion done) {
         if (!m_stopping) {
             ++m_inFlight;
             m_incoming.push_back({ticket, std::move(url), std::move(done)});
-            curl_multi_wakeup(m_multi);
+            // The loop takes the whole queue at once: a queue that held a submission already
+            // has its wake-up on the way.
+            if (m_incoming.size() == 1 && m_cancelled.empty()) {
+                curl_multi_wakeup(m_multi);
+            }
             return ticket;
         }
     }
@@ -179,7 +187,9 @@ void CheckEngine::cancel(Ticket ticket) {
     std::lock_guard lock(m_mutex);
     if (!m_stopping) {
         m_cancelled.push_back(ticket);
-        curl_multi_wakeup(m_multi);
+        if (m_cancelled.size() == 1 && m_incoming.empty()) {
+            curl_multi_wakeup(m_multi);
+        }
     }
 }
 
@@ -270,8 +280,34 @@ void CheckEngine::begin(Submission& submission) {
     }
 }
 
+CURL* CheckEngine::takeHandle() {
+    if (m_spareHandles.empty()) {
+        return curl_easy_init();
+    }
+    CURL* easy = m_spareHandles.back();
+    m_spareHandles.pop_back();
+    // Every option a hop uses is set again below; the reset clears those of the last hop.
+    curl_easy_reset(easy);
+    return easy;
+}
+
+void CheckEngine::releaseHandle(CURL* easy) {
+    curl_multi_remove_handle(m_multi, easy);
+    // As many as were busy at once, within a bound, so that a burst of checks leaves no lasting
+    // memory behind.
+    constexpr std::size_t kMaxSpareHandles = 64;
+    if (m_spareHandles.size() < kMaxSpareHandles) {
+        try {
+            m_spareHandles.push_back(easy);
+            return;
+        } catch (...) {
+        }
+    }
+    curl_easy_cleanup(easy);
+}
+
 bool CheckEngine::startHop(Check& check, const std::string& url) {
-    CURL* easy = curl_easy_init();
+    CURL* easy = takeHandle();
     if (easy == nullptr) {
         return false;
     }
@@ -282,6 +318,7 @@ bool CheckEngine::startHop(Check& check, const std::string& url) {
     check.headersComplete = false;
     check.headerBytes = 0;
     check.headerOverflow = false;
+    check.switchedProtocols = false;
     check.tlsInspected = false;
     check.certificateDays.reset();
     check.bodyBytes = 0;
@@ -332,6 +369,10 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&checkPointer));
     Check& check = *checkPointer;
 
+    if (check.switchedProtocols) {
+        complete(check, "EPROTO");
+        return;
+    }
     // A hop whose status line and headers arrived has been answered, even when its body was
     // abandoned, cut short or too slow.
     if (result != CURLE_OK && !check.headersComplete) {
@@ -383,8 +424,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     check.result.chain.push_back(std::move(entry));
     const ChainEntry& last = check.result.chain.back();
 
-    curl_multi_remove_handle(m_multi, easy);
-    curl_easy_cleanup(easy);
+    releaseHandle(easy);
     check.easy = nullptr;
 
     if (isRedirect(last.statusCode) && redirectTooLong) {
@@ -417,8 +457,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
 
 void CheckEngine::complete(Check& check, std::optional<std::string> code) {
     if (check.easy != nullptr) {
-        curl_multi_remove_handle(m_multi, check.easy);
-        curl_easy_cleanup(check.easy);
+        releaseHandle(check.easy);
         check.easy = nullptr;
     }
     check.result.code = std::move(code);
@@ -505,6 +544,12 @@ std::size_t CheckEngine::headerLine(Check& check, std::string_view line) {
         curl_easy_getinfo(check.easy, CURLINFO_RESPONSE_CODE, &code);
         if (code >= 200) {
             check.headersComplete = true;
+        } else if (code == 101) {
+            // RFC 9110 section 15.2.2: a server switches only when the request asked to (an
+            // Upgrade header), and this one never does. What follows is no HTTP reply, and
+            // libcurl would wait for one until the check's time-out.
+            check.switchedProtocols = true;
+            return 0;  // aborts the transfer
         } else {
             check.expectStatusLine = true;
         }

@@ -77,6 +77,10 @@ private:
     void finishHop(CURL* easy, CURLcode result);
     void complete(Check& check, std::optional<std::string> code);
     void cancelAll();
+    // Returns a handle for the next hop: a reset one that a finished hop left, or a new one.
+    CURL* takeHandle();
+    // Takes the handle out of the multi and keeps it for a later hop, or frees it.
+    void releaseHandle(CURL* easy);
 
     static std::size_t headerLine(Check& check, std::string_view line);
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user);
@@ -95,6 +99,9 @@ private:
     bool m_stopping = false;
     std::atomic<std::size_t> m_inFlight{0};
 
+    // Handles of finished hops, kept for reuse by the loop thread: a new handle costs an
+    // allocation of several KiB, cleared, and libcurl's receive buffer on its first transfer.
+    std::vector<CURL*> m_spareHandles;
     std::unordered_map<Check*, std::unique_ptr<Check>> m_checks;
     std::unordered_map<Ticket, Check*> m_byTicket;
     std::thread m_thread;

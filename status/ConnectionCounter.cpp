@@ -4,14 +4,16 @@ namespace quelvar::status {
 
 ConnectionCounter::Verdict ConnectionCounter::admits(const std::string& key) const {
     std::lock_guard lock(m_mutex);
-    if (m_open >= m_total) {
-        return Verdict::TotalLimit;
-    }
+    // The client's own allowance first: a client at its limit is refused whatever the total,
+    // and TotalLimit names a client within its allowance, which may take a waiting slot.
     if (m_perClient != 0) {
         const auto it = m_byClient.find(key);
         if (it != m_byClient.end() && it->second >= m_perClient) {
             return Verdict::ClientLimit;
         }
+    }
+    if (m_open >= m_total) {
+        return Verdict::TotalLimit;
     }
     return Verdict::Admitted;
 }

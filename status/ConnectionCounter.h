@@ -17,7 +17,8 @@ public:
     ConnectionCounter(std::size_t total, std::size_t perClient)
         : m_total(total), m_perClient(perClient) {}
 
-    // Returns whether a new connection of the client may be accepted now.
+    // Returns whether a new connection of the client may be accepted now; the per-client limit
+    // is judged before the total.
     Verdict admits(const std::string& key) const;
     // Counts an accepted connection, and its end.
     void opened(const std::string& key);

@@ -57,6 +57,11 @@ void Metrics::recordConnectionDropped(const std::string& reason) {
     ++m_connectionsDropped[reason];
 }
 
+void Metrics::recordClientError(const std::string& kind) {
+    std::lock_guard lock(m_mutex);
+    ++m_clientErrors[kind];
+}
+
 std::string Metrics::render() const {
     std::ostringstream out;
     out.imbue(std::locale::classic());
@@ -91,12 +96,18 @@ std::string Metrics::render() const {
         out << "quelvar_status_connections_refused_total{limit=\"" << reason << "\"} " << count
             << '\n';
     }
-    out << "# HELP quelvar_status_connections_dropped_total Connections closed because their "
-           "request came too slowly.\n"
+    out << "# HELP quelvar_status_connections_dropped_total Connections closed by the service: "
+           "their request came too slowly, or their slot went to a new connection.\n"
         << "# TYPE quelvar_status_connections_dropped_total counter\n";
     for (const auto& [reason, count] : m_connectionsDropped) {
         out << "quelvar_status_connections_dropped_total{reason=\"" << reason << "\"} " << count
             << '\n';
+    }
+    out << "# HELP quelvar_status_client_errors_total What the HTTP layer reported about one "
+           "client's connection, by kind.\n"
+        << "# TYPE quelvar_status_client_errors_total counter\n";
+    for (const auto& [kind, count] : m_clientErrors) {
+        out << "quelvar_status_client_errors_total{kind=\"" << kind << "\"} " << count << '\n';
     }
     out << "# HELP quelvar_status_check_duration_seconds Duration of finished checks.\n"
         << "# TYPE quelvar_status_check_duration_seconds histogram\n";

@@ -28,8 +28,12 @@ public:
     void recordRejection(int httpStatus);
     // Counts a connection refused at accept; reason is "total" or "per_client".
     void recordConnectionRefused(const std::string& reason);
-    // Counts a connection closed by the service; reason is "header_timeout" or "body_timeout".
+    // Counts a connection closed by the service; reason is "header_timeout", "body_timeout" or
+    // "evicted" (its slot given to a new connection at the total limit).
     void recordConnectionDropped(const std::string& reason);
+    // Counts a message of the HTTP layer about one client's connection (kept out of the log at
+    // the default level), by kind.
+    void recordClientError(const std::string& kind);
     void connectionOpened() { ++m_openConnections; }
     void connectionClosed() { --m_openConnections; }
     void checkStarted() { ++m_inFlight; }
@@ -46,6 +50,7 @@ private:
     std::map<int, std::uint64_t> m_rejections;
     std::map<std::string, std::uint64_t> m_connectionsRefused;
     std::map<std::string, std::uint64_t> m_connectionsDropped;
+    std::map<std::string, std::uint64_t> m_clientErrors;
     std::uint64_t m_abandoned = 0;
     std::vector<std::uint64_t> m_bucketCounts;
     std::uint64_t m_latencyCount = 0;

@@ -12,6 +12,7 @@ constexpr const char* kNotObject = "request body is not a JSON object";
 constexpr const char* kMissingUrl = "requestUrl is missing";
 constexpr const char* kUrlNotString = "requestUrl is not a string";
 constexpr const char* kUrlControl = "requestUrl contains a control character";
+constexpr const char* kUrlTwice = "requestUrl is given more than once";
 
 // Returns whether the UTF-8 text holds a C0 control character, DEL or a C1 control character
 // (U+0080 to U+009F). A URL never holds one unencoded (RFC 3986), and libcurl would read a NUL
@@ -44,6 +45,7 @@ public:
         Done,              // the top-level object has ended
         NotObject,         // the top level is not an object
         UrlNotString,      // "requestUrl" holds something else than a string
+        UrlTwice,          // a second "requestUrl" member
     };
 
     bool Default() { return scalar(false, {}); }
@@ -55,9 +57,18 @@ public:
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         switch (m_state) {
             case State::ExpectMember:
-                m_state = std::string_view(text, length) == "requestUrl" ? State::ExpectRequestUrl
-                                                                         : State::SkipValue;
-                m_skipDepth = 0;
+                if (std::string_view(text, length) != "requestUrl") {
+                    m_state = State::SkipValue;
+                    m_skipDepth = 0;
+                    return true;
+                }
+                // RFC 8259 leaves a repeated name's meaning to each parser; whichever one a
+                // reader keeps, the request is ambiguous.
+                if (m_hasUrl) {
+                    m_state = State::UrlTwice;
+                    return false;
+                }
+                m_state = State::ExpectRequestUrl;
                 return true;
             case State::SkipValue:
                 return true;
@@ -153,6 +164,8 @@ StatusRequest StatusRequest::parse(std::string_view body) {
             throw RequestRejection{400, kNotObject};
         case RequestHandler::State::UrlNotString:
             throw RequestRejection{400, kUrlNotString};
+        case RequestHandler::State::UrlTwice:
+            throw RequestRejection{400, kUrlTwice};
         default:
             break;
     }

@@ -48,7 +48,7 @@ struct ServerSettings {
     unsigned idleTimeoutSeconds = 15;
     // The longest a client may take to send a request head (TLS handshake, request line and
     // header lines), however steadily the bytes come: counted from the connection's start, or
-    // from the request line of a later request on a kept-alive connection.
+    // from the first byte of a later request on a kept-alive connection.
     std::chrono::milliseconds headerTimeout{10000};
     // The longest a client may take to send its request body, counted from the end of its head.
     std::chrono::milliseconds bodyTimeout{10000};
@@ -95,11 +95,14 @@ private:
                             MHD_RequestTerminationCode code);
     static void onDaemonLog(void* self, const char* format, va_list arguments);
 
+    // Whether a refused request's connection stays open for the next request.
+    enum class AfterReply { KeepOpen, Close };
+
     MHD_Result access(MHD_Connection* connection, const std::shared_ptr<Request>& request,
-                      const char* url, const char* method, const char* uploadData,
-                      std::size_t* uploadDataSize);
+                      const char* url, const char* method, const char* version,
+                      const char* uploadData, std::size_t* uploadDataSize);
     MHD_Result begin(MHD_Connection* connection, Request& request, const char* url,
-                     const char* method);
+                     const char* method, const char* version);
     MHD_Result receive(MHD_Connection* connection, Request& request, const char* uploadData,
                        std::size_t* uploadDataSize);
     MHD_Result dispatch(MHD_Connection* connection, const std::shared_ptr<Request>& request);
@@ -108,9 +111,13 @@ private:
     void checkDone(const std::shared_ptr<Request>& request, MHD_Connection* connection,
                    CheckResult result);
     MHD_Result reject(MHD_Connection* connection, int httpStatus, const std::string& message,
-                      const std::string& allow = {});
+                      const std::string& allow = {}, AfterReply after = AfterReply::KeepOpen);
     void daemonMessage(std::string text);
     void answerBadFraming(int httpStatus, const std::string& message);
+    // Closes the connection that has waited longest without a complete request head (or
+    // between two requests), so that a new one can take its slot; returns whether there was
+    // one.
+    bool evictWaitingConnection();
     void watch();
     void log(LogLevel level, const std::string& line) const;
 

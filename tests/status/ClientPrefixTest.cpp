@@ -8,6 +8,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/fixtures/ScriptedServer.h"
@@ -165,6 +166,49 @@ INSTANTIATE_TEST_SUITE_P(, ClientPrefixTest,
                                                     : "ConnectionsPerClient") +
                                     "_" + std::get<1>(info.param).name;
                          });
+
+TEST(SlowHeadPrefixTest, HeadsTrickledFromTwoPrefixesGiveTheirSlotsToAClientThatSendsAtOnce) {
+    if (!namespaceFailure.empty()) {
+        GTEST_SKIP() << "no private network for the IPv6 clients: " << namespaceFailure;
+    }
+    // Two /64s, each at its allowance of 3 with heads that never end, hold all 6 slots.
+    StatusProcess service({"--listen", "[::]:0", "--allow-private", "--rate-per-minute", "0",
+                           "--max-connections", "6", "--max-connections-per-client", "3"});
+    const std::uint16_t port = service.waitForPort("http");
+    ASSERT_NE(port, 0);
+    const std::vector<const char*> from = {kFirstA, kFirstB, kFirstA, kSecond, kSecond, kSecond};
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    const auto trickle = [&](const char* address) {
+        slow.push_back(std::make_unique<RawConnection>(port, address));
+        EXPECT_TRUE(slow.back()->send("GET /healthcheck HTTP/1.1\r\nX-Slow: "));
+        std::this_thread::sleep_for(20ms);
+    };
+    for (const char* address : from) {
+        trickle(address);
+    }
+    // A seventh from the first prefix is over its allowance, whatever the total.
+    RawConnection over(port, kFirstB);
+    EXPECT_TRUE(over.closedWithin(1s));
+    // ::1, a prefix of its own, takes the oldest waiter's slot each time it asks, however
+    // often the prefix that lost it opens another.
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        RawConnection fresh(port, "::1");
+        ASSERT_TRUE(
+            fresh.send("GET /healthcheck HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+        EXPECT_TRUE(fresh.readAll(1s).starts_with("HTTP/1.1 200 OK\r\n"));
+        EXPECT_TRUE(slow[i]->closedWithin(1s));
+        trickle(from[i]);
+    }
+    const std::string metrics =
+        httpRequest("GET", "http://[::1]:" + std::to_string(port) + "/metrics", "").body;
+    EXPECT_EQ(metricValue(metrics, "quelvar_status_connections_dropped_total{reason=\"evicted\"}"),
+              4)
+        << "three for the health checks and one for the metrics" << metrics;
+    EXPECT_EQ(
+        metricValue(metrics, "quelvar_status_connections_refused_total{limit=\"per_client\"}"), 1)
+        << metrics;
+}
 
 int main(int argc, char** argv) {
     // Before anything starts a thread: a process with threads cannot enter a user namespace.

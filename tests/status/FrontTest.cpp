@@ -164,24 +164,6 @@ TEST(ClientLimitTest, CountsConnectionsPerClientAddressAndShowsTheRefusals) {
         << "three raw connections and the one asking";
 }
 
-TEST(ClientLimitTest, RefusesConnectionsAboveTheTotalAndCountsThem) {
-    status::ServiceSettings settings = testSettings();
-    settings.server.maxConnections = 2;
-    ServiceUnderTest service(settings);
-    RawConnection first(service.port(), "127.0.0.2");
-    RawConnection second(service.port(), "127.0.0.3");
-    RawConnection third(service.port(), "127.0.0.4");
-    EXPECT_TRUE(third.closedWithin(1s));
-    first.close();
-    second.close();
-    // Until the service has seen both closes, asking would be refused (and counted) as well.
-    std::this_thread::sleep_for(300ms);
-    const std::string text = metrics(service);
-    EXPECT_EQ(metricValue(text, "quelvar_status_connections_refused_total{limit=\"total\"}"), 1)
-        << text;
-    EXPECT_EQ(metricValue(text, "quelvar_status_connections_open"), 1) << "the one asking";
-}
-
 TEST(ClientLimitTest, RateLimitCountsEachIpv4AddressAlone) {
     ScriptedServer target;
     target.setFallback(Exchange{kOk});

@@ -96,6 +96,27 @@ TEST(BrokenReplyTest, IsTheTargetsFaultNeverTheUrlsOrTheServicesMemory) {
     }
 }
 
+TEST(BrokenReplyTest, SwitchingProtocolsThatNoRequestAskedForEndsAtOnce) {
+    // Whether the target then keeps the connection open (the check would wait for a final
+    // reply until its time-out) or closes it.
+    for (const bool keepOpen : {true, false}) {
+        SCOPED_TRACE(keepOpen ? "kept open" : "closed");
+        ScriptedServer target;
+        Exchange exchange{
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+            "Connection: Upgrade\r\n\r\n"};
+        exchange.closeAfter = !keepOpen;
+        target.setFallback(exchange);
+        ServiceUnderTest service;
+        const auto started = std::chrono::steady_clock::now();
+        const auto reply = service.check(target.url());
+        EXPECT_EQ(replyCode(reply), "EPROTO");
+        EXPECT_TRUE(chainStatuses(reply).empty()) << jsonText(reply);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000))
+            << "long before the check's time-out";
+    }
+}
+
 TEST(BrokenReplyTest, LargeButBoundedHeadersAreRead) {
     ScriptedServer target;
     target.addReply("HTTP/1.1 200 OK\r\nSet-Cookie: " + std::string(30000, 'c') +
