@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "status/SelfSignedCertificate.h"
@@ -45,9 +46,15 @@ CertificateSource CertificateSource::fromOptions(const ServiceOptions& options) 
     if (!options.tlsCertFile.empty()) {
         CertificateSource source = files(options.tlsCertFile, options.tlsKeyFile);
         if (options.selfSignedIfMissing) {
-            source.setSelfSignedFallback(directory, options.publicName.empty()
-                                                        ? SelfSignedCertificate::localHostName()
-                                                        : options.publicName);
+            const std::string name = options.publicName.empty()
+                                         ? SelfSignedCertificate::localHostName()
+                                         : options.publicName;
+            // The name goes into the certificate and into the clients' quelvar.ini.
+            if (!ServiceOptions::isPublicName(name)) {
+                throw ServiceError("the host's name \"" + name +
+                                   "\" is not a DNS name: give --public-name NAME");
+            }
+            source.setSelfSignedFallback(directory, name);
         }
         return source;
     }
@@ -127,7 +134,15 @@ std::string CertificateSource::hostName() const {
     if (m_fallback && filesMissing()) {
         return m_hostName;
     }
-    const TlsKeyPair pair(readFile(m_certFile, "TLS certificate"), readFile(m_keyFile, "TLS key"));
+    const std::string certPem = readFile(m_certFile, "TLS certificate");
+    const std::string keyPem = readFile(m_keyFile, "TLS key");
+    std::optional<TlsKeyPair> parsed;
+    try {
+        parsed.emplace(certPem, keyPem);
+    } catch (const ServiceError& error) {
+        throw ServiceError(m_certFile + ": " + error.what());
+    }
+    const TlsKeyPair& pair = *parsed;
     if (pair.hostName().empty()) {
         throw ServiceError("the certificate " + m_certFile +
                            " names no host: give --public-name NAME");

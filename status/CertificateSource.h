@@ -28,6 +28,8 @@ struct LoadedCertificate {
 class CertificateSource {
 public:
     // Returns the source the options describe; enabled() is false when they ask for plain HTTP.
+    // Throws ServiceError when the self-signed certificate would be for a host name that is
+    // not a DNS name.
     static CertificateSource fromOptions(const ServiceOptions& options);
     // Returns a source of the two files.
     static CertificateSource files(std::string certFile, std::string keyFile);

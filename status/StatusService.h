@@ -35,8 +35,8 @@ public:
     StatusService(const StatusService&) = delete;
     StatusService& operator=(const StatusService&) = delete;
 
-    // Builds the settings from the command line; the certificate is read when the service
-    // starts.
+    // Builds the settings from the command line (the certificate is read when the service
+    // starts); throws ServiceError as CertificateSource::fromOptions does.
     static ServiceSettings settingsFrom(const ServiceOptions& options);
     // Returns a sink writing each line of this level or above to stderr.
     static LogSink stderrLog(LogLevel minimum = LogLevel::Info);
