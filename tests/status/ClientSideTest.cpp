@@ -10,6 +10,7 @@
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "status/SelfSignedCertificate.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/status/StatusTestSupport.h"
@@ -149,14 +150,17 @@ const ClientCase kCases[] = {
      kOffline, kOffline},
 };
 
+// The client asks the service directly, whatever proxy the environment names.
+void clearProxyEnvironment() {
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        unsetenv(name);
+    }
+}
+
 class ClientSideTest : public ::testing::TestWithParam<ClientCase> {
 protected:
-    void SetUp() override {
-        for (const char* name :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-            unsetenv(name);
-        }
-    }
+    void SetUp() override { clearProxyEnvironment(); }
 };
 
 }  // namespace
@@ -205,3 +209,30 @@ INSTANTIATE_TEST_SUITE_P(Verdicts, ClientSideTest, ::testing::ValuesIn(kCases),
                              }
                              return name;
                          });
+
+TEST(ClientSideSelfSignedTest, RepeatedAttemptAcceptsTheCertificateMadeForTheHost) {
+    clearProxyEnvironment();
+    // What a fresh host serves before it has a real certificate: self-signed, and for a name
+    // other than the address the client connects to.
+    TempDir state;
+    const auto made = quelvar::status::SelfSignedCertificate::loadOrCreateForHost(
+        state.path(), "status.example.test");
+    quelvar::status::ServiceSettings settings = testSettings();
+    settings.server.tlsCertPem = made.certPem();
+    settings.server.tlsKeyPem = made.keyPem();
+    ServiceUnderTest service(settings);
+    ScriptedServer target;
+    target.setFallback(Exchange{kOk});
+
+    quelvar::RestClient client;
+    quelvar::RestResponse response;
+    quelvar::RestRequest request(client, response);
+    RecordedTab tab;
+    quelvar::checkExternal(quelvar::product(CheckKind::Web), tab, {client, request, response},
+                           "https://127.0.0.1:" + std::to_string(service.port()) + "/v1/status",
+                           target.url("/healthcheck"));
+    EXPECT_EQ(tab.lines,
+              (std::vector<std::string>{"Testando Conexão Externa...", "Conexão Externa - ok"}))
+        << response.content();
+    EXPECT_EQ(tab.external(), "green");
+}
