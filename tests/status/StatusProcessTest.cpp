@@ -29,12 +29,17 @@ TEST(StatusProcessTest, HelpListsEveryOption) {
     StatusProcess process({"--help"});
     EXPECT_EQ(process.waitForExit(), 0);
     const std::string help = process.readStdout();
-    for (const char* option :
-         {"--listen ADDR:PORT", "--tls-cert FILE", "--tls-key FILE", "--ca-file FILE",
-          "--allow-private", "--max-checks N", "--rate-per-minute N", "--connect-timeout-ms N",
-          "--check-timeout-ms N", "--demo", "--health-listen", "--grace-ms N",
-          "--header-timeout-s N", "--ipv6-prefix-length N", "--log-level LEVEL",
-          "--max-connections-per-client N", "--idle-timeout-s N"}) {
+    for (const char* option : {"--listen ADDR:PORT",   "--tls-cert FILE",
+                               "--tls-key FILE",       "--ca-file FILE",
+                               "--allow-private",      "--max-checks N",
+                               "--rate-per-minute N",  "--connect-timeout-ms N",
+                               "--check-timeout-ms N", "--demo",
+                               "--health-listen",      "--grace-ms N",
+                               "--header-timeout-s N", "--ipv6-prefix-length N",
+                               "--log-level LEVEL",    "--max-connections-per-client N",
+                               "--idle-timeout-s N",   "--self-signed-if-missing",
+                               "--state-dir DIR",      "--public-name NAME",
+                               "--print-client-config"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
