@@ -12,6 +12,9 @@ install(FILES man/quelvar.1 man/quelvar-check.1
 
 install(TARGETS quelvar-status RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT status)
 install(FILES man/quelvar-status.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT status)
+# Named by certbot's --deploy-hook, as the README shows.
+install(PROGRAMS status/certbot-deploy-hook
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quelvar-status COMPONENT status)
 # systemd looks for units under lib/ of the prefix (/usr/lib/systemd/system for the package).
 # The unit names the program where this installation puts it, so it is written when installing,
 # for the prefix of that installation (/usr for the package, whatever --prefix says for

@@ -31,6 +31,7 @@ expect_no_file "$client" usr/bin/quelvar-status
 expect_file "$service" usr/bin/quelvar-status
 expect_file "$service" usr/share/man/man1/quelvar-status.1
 expect_file "$service" usr/lib/systemd/system/quelvar-status.service
+expect_file "$service" usr/share/quelvar-status/certbot-deploy-hook
 expect_no_file "$service" usr/bin/quelvar
 
 depends() { dpkg-deb -f "$1" Depends; }
@@ -50,6 +51,9 @@ dpkg-deb -x "$service" "$stage"
 unit="$stage/usr/lib/systemd/system/quelvar-status.service"
 grep -q '^ExecStart=/usr/bin/quelvar-status ' "$unit" || fail "unit does not start /usr/bin/quelvar-status: $(grep ExecStart= "$unit")"
 grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "unit has no ExecReload= sending SIGHUP"
+hook="$stage/usr/share/quelvar-status/certbot-deploy-hook"
+[ -x "$hook" ] || fail "the certbot deploy hook is not executable"
+sh -n "$hook" || fail "the certbot deploy hook is not valid sh"
 if grep -q '@[A-Z_]*@' "$unit"; then fail "unit holds an unreplaced @VARIABLE@: $(grep '@[A-Z_]*@' "$unit")"; fi
 "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar-check api|web|whats" || fail "quelvar-check --help"
 "$stage/usr/bin/quelvar-status" --help | grep -q -- "--listen" || fail "quelvar-status --help"
