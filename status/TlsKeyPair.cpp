@@ -26,6 +26,11 @@ Owned<X509, X509_free> parseCertificate(const std::string& pem) {
     return Owned<X509, X509_free>(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
 }
 
+// Refuses every passphrase: without it OpenSSL would ask for one on the terminal.
+int noPassphrase(char*, int, int, void*) {
+    return 0;
+}
+
 gnutls_datum_t datumOf(const std::string& text) {
     return {reinterpret_cast<unsigned char*>(const_cast<char*>(text.data())),
             static_cast<unsigned>(text.size())};
@@ -96,9 +101,9 @@ TlsKeyPair::TlsKeyPair(const std::string& certPem, const std::string& keyPem) {
     Owned<BIO, BIO_free_all> keyBio(
         BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())));
     const Owned<EVP_PKEY, EVP_PKEY_free> key(
-        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, &noPassphrase, nullptr));
     if (!key) {
-        throw ServiceError("no PEM private key in the key file");
+        throw ServiceError("no PEM private key in the key file (an encrypted key cannot be used)");
     }
     if (X509_check_private_key(leaf.get(), key.get()) != 1) {
         throw ServiceError("the key does not belong to the certificate");

@@ -1,6 +1,8 @@
 // The TLS pair the service serves: what makes a pair bad, which name it is for, and where the
 // certificate comes from while the configured files are missing.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <filesystem>
 
@@ -31,6 +33,23 @@ Certificate certificateFor(const std::string& commonName, std::vector<std::strin
     return makeCertificate(settings);
 }
 
+// Returns the key encrypted with a passphrase, as "openssl pkey -aes128" writes it.
+std::string encryptedKey(const std::string& keyPem) {
+    BIO* in = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+    BIO* out = BIO_new(BIO_s_mem());
+    static const char kPassphrase[] = "secret";
+    PEM_write_bio_PKCS8PrivateKey(out, key, EVP_aes_128_cbc(), nullptr, 0, nullptr,
+                                  const_cast<char*>(kPassphrase));
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(out, &data);
+    std::string text(data, static_cast<std::size_t>(length));
+    BIO_free(out);
+    EVP_PKEY_free(key);
+    BIO_free(in);
+    return text;
+}
+
 }  // namespace
 
 TEST(TlsKeyPairTest, BadPairsAreRefusedWithTheReason) {
@@ -53,7 +72,9 @@ TEST(TlsKeyPairTest, BadPairsAreRefusedWithTheReason) {
         {"key where the certificate belongs", good.keyPem, good.keyPem,
          "no PEM certificate in the certificate file"},
         {"certificate where the key belongs", good.certPem, good.certPem,
-         "no PEM private key in the key file"},
+         "no PEM private key in the key file (an encrypted key cannot be used)"},
+        {"encrypted key", good.certPem, encryptedKey(good.keyPem),
+         "no PEM private key in the key file (an encrypted key cannot be used)"},
         {"key of another certificate", good.certPem, other.keyPem,
          "the key does not belong to the certificate"},
         {"RSA key for an EC certificate", good.certPem, rsa.keyPem,
