@@ -37,7 +37,7 @@ enum class Routes {
 struct ServerSettings {
     std::string address = "127.0.0.1";
     std::uint16_t port = 8080;
-    // HTTPS when both are given; replaceKeyPair changes them while the server runs.
+    // HTTPS when both are given; replaceKeyPair swaps the pair while the server runs.
     std::string tlsCertPem;
     std::string tlsKeyPem;
     Routes routes = Routes::All;
