@@ -12,9 +12,22 @@ install(FILES man/quelvar.1 man/quelvar-check.1
 
 install(TARGETS quelvar-status RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT status)
 install(FILES man/quelvar-status.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT status)
+# Named by certbot's --deploy-hook, as the README shows.
+install(PROGRAMS status/certbot-deploy-hook
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quelvar-status COMPONENT status)
 # systemd looks for units under lib/ of the prefix (/usr/lib/systemd/system for the package).
-install(FILES status/quelvar-status.service
-        DESTINATION lib/systemd/system COMPONENT status)
+# The unit names the program where this installation puts it, so it is written when installing,
+# for the prefix of that installation (/usr for the package, whatever --prefix says for
+# cmake --install), not when configuring.
+install(CODE "
+    set(QUELVAR_STATUS_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quelvar-status\")
+    # One file per destination, so that two installations at once never write the same one.
+    string(MD5 destination \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(unit \"${PROJECT_BINARY_DIR}/status/unit/\${destination}/quelvar-status.service\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/status/quelvar-status.service.in\" \"\${unit}\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\" TYPE FILE
+         FILES \"\${unit}\")
+    " COMPONENT status)
 
 set(CPACK_PACKAGE_NAME quelvar)
 set(CPACK_PACKAGE_VENDOR "Quelvar")
@@ -40,6 +53,8 @@ set(CPACK_DEBIAN_QUELVAR_PACKAGE_RECOMMENDS "fonts-wine")
 set(CPACK_DEBIAN_STATUS_PACKAGE_NAME quelvar-status)
 set(CPACK_COMPONENT_STATUS_DESCRIPTION
     "Status service that fetches a URL from outside the network for Quelvar's external check")
-set(CPACK_DEBIAN_STATUS_PACKAGE_RECOMMENDS "ca-certificates")
+# ssl-cert makes the group that the unit's SupplementaryGroups= names, which may read the key.
+set(CPACK_DEBIAN_STATUS_PACKAGE_DEPENDS "ssl-cert")
+set(CPACK_DEBIAN_STATUS_PACKAGE_RECOMMENDS "ca-certificates, certbot")
 
 include(CPack)

@@ -115,12 +115,29 @@ ServiceOptions ServiceOptions::parse(const std::vector<std::string>& arguments) 
             options.stateDirectory = value();
         } else if (option == "--demo") {
             options.demo = true;
+        } else if (option == "--self-signed-if-missing") {
+            options.selfSignedIfMissing = true;
+        } else if (option == "--public-name") {
+            std::string name = value();
+            if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+                name = name.substr(1, name.size() - 2);
+            }
+            if (!isPublicName(name)) {
+                throw ServiceError("--public-name needs a host name or an IP address, not \"" +
+                                   arguments[i] + "\"");
+            }
+            options.publicName = name;
+        } else if (option == "--print-client-config") {
+            options.printClientConfig = true;
         } else {
             throw ServiceError("unknown option " + option + " (see --help)");
         }
     }
     if (options.tlsCertFile.empty() != options.tlsKeyFile.empty()) {
         throw ServiceError("--tls-cert and --tls-key go together");
+    }
+    if (options.selfSignedIfMissing && options.tlsCertFile.empty()) {
+        throw ServiceError("--self-signed-if-missing needs --tls-cert and --tls-key");
     }
     if (options.demo) {
         options.allowPrivate = true;
@@ -132,6 +149,38 @@ ServiceOptions ServiceOptions::parse(const std::vector<std::string>& arguments) 
         }
     }
     return options;
+}
+
+bool ServiceOptions::isPublicName(const std::string& text) {
+    unsigned char address[16];
+    if (inet_pton(AF_INET, text.c_str(), address) == 1 ||
+        inet_pton(AF_INET6, text.c_str(), address) == 1) {
+        return true;
+    }
+    // RFC 1123 section 2.1: labels of letters, digits and hyphens, neither starting nor
+    // ending with a hyphen, of at most 63 characters, 253 in all.
+    if (text.empty() || text.size() > 253) {
+        return false;
+    }
+    std::size_t labelStart = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '.') {
+            const std::size_t length = i - labelStart;
+            if (length == 0 || length > 63 || text[labelStart] == '-' || text[i - 1] == '-') {
+                return false;
+            }
+            labelStart = i + 1;
+            continue;
+        }
+        const char c = text[i];
+        const bool allowed =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (!allowed) {
+            return false;
+        }
+    }
+    // A name of digits and dots only would be read as an IPv4 address.
+    return text.find_first_not_of("0123456789.") != std::string::npos;
 }
 
 std::string ServiceOptions::usage() {
@@ -169,11 +218,24 @@ redirects, and replying with the chain of statuses or the failure's code.
   --demo                      HTTPS on 127.0.0.1:8443 with a self-signed certificate made on
                               first start, --allow-private, and /healthcheck on
                               127.0.0.1:8080
-  --state-dir DIR             where --demo keeps its certificate (default
-                              $XDG_STATE_HOME/quelvar-status or ~/.local/state/quelvar-status)
+  --self-signed-if-missing    while the files of --tls-cert and --tls-key are both missing,
+                              serves a self-signed certificate for the public name, made on
+                              first start and kept in --state-dir; SIGHUP takes the files
+                              once they are there
+  --state-dir DIR             where --demo and --self-signed-if-missing keep their
+                              certificate (default $XDG_STATE_HOME/quelvar-status or
+                              ~/.local/state/quelvar-status)
+  --public-name NAME          the host name (or IP address) clients reach this service by:
+                              the name of the self-signed certificate (default: the host's
+                              name) and of --print-client-config (default: the certificate's)
+  --print-client-config       prints the quelvar.ini lines that point Quelvar at this service
+                              ([status] and host = NAME, with :PORT unless the port is 443),
+                              reading the same options as the service, and exits
   -h, --help                  shows this text
 
-Also: GET /healthcheck (200) and GET /metrics (Prometheus text format).
+Also: GET /healthcheck (200) and GET /metrics (Prometheus text format). SIGHUP reads the
+certificate and key again; connections and checks in flight are kept, and a bad new pair
+leaves the old one in use. SIGTERM or SIGINT stops after the running checks.
 )";
 }
 

@@ -42,12 +42,22 @@ struct ServiceOptions {
     LogLevel logLevel = LogLevel::Info;
     std::chrono::milliseconds graceTime{25000};
     bool demo = false;
-    std::string stateDirectory;  // empty: DemoCertificate::defaultDirectory()
+    // Serves a self-signed certificate for the public name while --tls-cert and --tls-key are
+    // both missing.
+    bool selfSignedIfMissing = false;
+    std::string stateDirectory;  // empty: SelfSignedCertificate::defaultDirectory()
+    // The host name (or IP address) clients reach the service by; empty: the certificate's,
+    // or for the self-signed certificate the host's own name.
+    std::string publicName;
+    bool printClientConfig = false;
     bool help = false;
 
     // Parses the arguments after the program name; throws ServiceError naming the first bad
     // option. --demo fills in what its mode needs unless given explicitly.
     static ServiceOptions parse(const std::vector<std::string>& arguments);
+    // Returns whether the text is a DNS host name (letters, digits and hyphens in dot-separated
+    // labels) or a numeric IPv4 or IPv6 address.
+    static bool isPublicName(const std::string& text);
     // Returns the --help text.
     static std::string usage();
 };

@@ -23,6 +23,7 @@
 #include "status/ReplyWriter.h"
 #include "status/ServiceError.h"
 #include "status/StatusRequest.h"
+#include "status/TlsKeyPair.h"
 #include "text/Ascii.h"
 #include "text/MediaType.h"
 
@@ -178,8 +179,12 @@ struct StatusServer::Connection {
     // connection, until the next request line.
     enum class Phase { Head, Body, Busy, Idle };
 
+    StatusServer* server = nullptr;
     MHD_Connection* handle = nullptr;
     int fd = -1;
+    // The certificate and key of this connection's handshake, kept for as long as the
+    // connection lasts: GnuTLS keeps pointers to them in the session.
+    std::shared_ptr<const TlsKeyPair> keyPair;
     std::string client;
     std::string limitKey;
     // Guarded by the server's watch mutex.
@@ -313,6 +318,7 @@ StatusServer::StatusServer(ServerSettings settings, CheckEngine* engine, Metrics
     m_tls = !m_settings.tlsCertPem.empty() && !m_settings.tlsKeyPem.empty();
     if (m_tls) {
         flags |= MHD_USE_TLS;
+        m_keyPair = std::make_shared<const TlsKeyPair>(m_settings.tlsCertPem, m_settings.tlsKeyPem);
     }
     std::vector<MHD_OptionItem> options{
         // First, so that the daemon's own start-up messages take this route too.
@@ -334,8 +340,11 @@ StatusServer::StatusServer(ServerSettings settings, CheckEngine* engine, Metrics
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&unescapeUri), nullptr},
     };
     if (m_tls) {
-        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, m_settings.tlsCertPem.data()});
-        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, m_settings.tlsKeyPem.data()});
+        // The pair is chosen per handshake, so that SIGHUP can swap it while connections run.
+        options.push_back(
+            {MHD_OPTION_HTTPS_CERT_CALLBACK, 0,
+             reinterpret_cast<void*>(
+                 static_cast<gnutls_certificate_retrieve_function2*>(&onCertificateRequest))});
         options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0,
                            const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2")});
     }
@@ -365,6 +374,35 @@ StatusServer::Connection* StatusServer::connectionOf(MHD_Connection* connection)
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     return info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
+}
+
+std::shared_ptr<const TlsKeyPair> StatusServer::keyPair() const {
+    std::lock_guard lock(m_keyPairMutex);
+    return m_keyPair;
+}
+
+void StatusServer::replaceKeyPair(std::shared_ptr<const TlsKeyPair> pair) {
+    std::lock_guard lock(m_keyPairMutex);
+    m_keyPair = std::move(pair);
+}
+
+int StatusServer::onCertificateRequest(gnutls_session_t session, const gnutls_datum_t*, int,
+                                       const gnutls_pk_algorithm_t*, int,
+                                       gnutls_pcert_st** certificates, unsigned* count,
+                                       gnutls_privkey_t* key) {
+    // libmicrohttpd keeps its connection as the session's pointer.
+    auto* handle = static_cast<MHD_Connection*>(gnutls_session_get_ptr(session));
+    Connection* state = handle != nullptr ? connectionOf(handle) : nullptr;
+    if (state == nullptr || state->server == nullptr) {
+        return -1;
+    }
+    std::shared_ptr<const TlsKeyPair> pair = state->server->keyPair();
+    if (!pair) {
+        return -1;
+    }
+    pair->select(certificates, count, key);
+    state->keyPair = std::move(pair);
+    return 0;
 }
 
 void StatusServer::stopAccepting() {
@@ -428,6 +466,7 @@ void StatusServer::onConnection(void* self, MHD_Connection* connection, void** s
             const sockaddr* peer = address != nullptr ? address->client_addr : nullptr;
             const ClientAddress client(peer, peer != nullptr ? addressLength(peer) : 0,
                                        server.m_settings.ipv6PrefixLength);
+            state->server = &server;
             state->handle = connection;
             state->client = client.text();
             state->limitKey = client.limitKey();

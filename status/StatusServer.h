@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gnutls/abstract.h>
 #include <microhttpd.h>
 #include <sys/socket.h>
 
@@ -24,6 +25,7 @@
 namespace quelvar::status {
 
 class Metrics;
+class TlsKeyPair;
 
 // Which paths a listener answers.
 enum class Routes {
@@ -35,7 +37,7 @@ enum class Routes {
 struct ServerSettings {
     std::string address = "127.0.0.1";
     std::uint16_t port = 8080;
-    // HTTPS when both are given.
+    // HTTPS when both are given; replaceKeyPair swaps the pair while the server runs.
     std::string tlsCertPem;
     std::string tlsKeyPem;
     Routes routes = Routes::All;
@@ -60,7 +62,8 @@ struct ServerSettings {
 // slowly and cancels checks whose client has gone.
 class StatusServer {
 public:
-    // Starts listening; throws ServiceError when the daemon cannot start. The engine may be
+    // Starts listening; throws ServiceError when the daemon cannot start or the TLS pair is
+    // bad. The engine may be
     // null for a HealthOnly listener; it must be stopped before this server is destroyed.
     StatusServer(ServerSettings settings, CheckEngine* engine, Metrics& metrics, LogSink log);
     ~StatusServer();
@@ -75,6 +78,11 @@ public:
     bool waitUntilIdle(std::chrono::milliseconds grace);
     // Returns the number of checks whose connection waits for the engine.
     std::size_t pendingChecks() const { return m_pending.load(); }
+    // Returns the certificate and key that new TLS handshakes get; null for plain HTTP.
+    std::shared_ptr<const TlsKeyPair> keyPair() const;
+    // Serves the pair to every TLS handshake from now on; connections already open keep the
+    // pair they were given, and nothing in flight is dropped.
+    void replaceKeyPair(std::shared_ptr<const TlsKeyPair> pair);
 
 private:
     struct Request;
@@ -94,6 +102,12 @@ private:
     static void onCompleted(void* self, MHD_Connection* connection, void** context,
                             MHD_RequestTerminationCode code);
     static void onDaemonLog(void* self, const char* format, va_list arguments);
+    // GnuTLS's certificate callback (gnutls_certificate_retrieve_function2), asked once per
+    // handshake.
+    static int onCertificateRequest(gnutls_session_t session, const gnutls_datum_t*, int,
+                                    const gnutls_pk_algorithm_t*, int,
+                                    gnutls_pcert_st** certificates, unsigned* count,
+                                    gnutls_privkey_t* key);
 
     // Whether a refused request's connection stays open for the next request.
     enum class AfterReply { KeepOpen, Close };
@@ -130,6 +144,8 @@ private:
     MHD_Daemon* m_daemon = nullptr;
     std::uint16_t m_port = 0;
     bool m_tls = false;
+    mutable std::mutex m_keyPairMutex;
+    std::shared_ptr<const TlsKeyPair> m_keyPair;
     bool m_accepting = true;
 
     std::atomic<std::size_t> m_pending{0};

@@ -1,42 +1,104 @@
 #include "status/StatusService.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
-#include "status/DemoCertificate.h"
 #include "status/ServiceError.h"
+#include "status/TlsKeyPair.h"
 
 namespace quelvar::status {
 
 namespace {
 
-std::string readFile(const std::string& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in || text.str().empty()) {
-        throw ServiceError(std::string("cannot read the ") + what + " " + path);
+// Parses a loaded pair; throws ServiceError naming the certificate file.
+std::shared_ptr<const TlsKeyPair> parsePair(const LoadedCertificate& loaded) {
+    try {
+        return std::make_shared<const TlsKeyPair>(loaded.certPem, loaded.keyPem);
+    } catch (const ServiceError& error) {
+        throw ServiceError(loaded.certPath + ": " + error.what());
     }
-    return text.str();
 }
 
 }  // namespace
 
 StatusService::StatusService(ServiceSettings settings, LogSink log)
-    : m_metrics(settings.engine.checkTimeout) {
+    : m_log(std::move(log)),
+      m_certificates(std::move(settings.certificates)),
+      m_metrics(settings.engine.checkTimeout) {
+    std::optional<LoadedCertificate> loaded;
+    std::shared_ptr<const TlsKeyPair> pair;
+    if (m_certificates.enabled()) {
+        loaded = m_certificates.load();
+        pair = parsePair(*loaded);
+        settings.server.tlsCertPem = loaded->certPem;
+        settings.server.tlsKeyPem = loaded->keyPem;
+    }
     m_engine = std::make_unique<CheckEngine>(std::move(settings.engine));
     try {
         m_server = std::make_unique<StatusServer>(std::move(settings.server), m_engine.get(),
-                                                  m_metrics, log);
+                                                  m_metrics, m_log);
         if (settings.health) {
             m_health = std::make_unique<StatusServer>(std::move(*settings.health), nullptr,
-                                                      m_metrics, log);
+                                                      m_metrics, m_log);
         }
     } catch (...) {
         m_engine->stop();
         throw;
     }
+    if (loaded) {
+        logServed(*loaded, *pair);
+    }
+}
+
+bool StatusService::reloadCertificate() {
+    if (!m_certificates.enabled() || !m_server->keyPair()) {
+        log(LogLevel::Warning, "no certificate to read again: the service runs plain HTTP");
+        return false;
+    }
+    try {
+        const LoadedCertificate loaded = m_certificates.load();
+        std::shared_ptr<const TlsKeyPair> pair = parsePair(loaded);
+        m_server->replaceKeyPair(pair);
+        logServed(loaded, *pair);
+        return true;
+    } catch (const ServiceError& error) {
+        log(LogLevel::Error, std::string("keeping the certificate in use (SHA-256 fingerprint ") +
+                                 m_server->keyPair()->fingerprint() + "): " + error.what());
+        return false;
+    }
+}
+
+void StatusService::log(LogLevel level, const std::string& line) const {
+    if (m_log) {
+        m_log(level, line);
+    }
+}
+
+void StatusService::logServed(const LoadedCertificate& loaded, const TlsKeyPair& pair) const {
+    switch (loaded.origin) {
+        case CertificateOrigin::Demo:
+            log(LogLevel::Info, std::string(loaded.created ? "made" : "using") +
+                                    " the demo certificate " + loaded.certPath);
+            break;
+        case CertificateOrigin::SelfSigned:
+            log(LogLevel::Info, "the configured TLS certificate and key are missing: " +
+                                    std::string(loaded.created ? "made" : "using") +
+                                    " a self-signed certificate for " + pair.hostName() +
+                                    ", kept in " + loaded.certPath);
+            break;
+        case CertificateOrigin::Files:
+            break;
+    }
+    std::string line = "serving the certificate " + loaded.certPath + " for " +
+                       (pair.hostName().empty() ? "(no name)" : pair.hostName()) +
+                       ", SHA-256 fingerprint " + pair.fingerprint();
+    if (pair.selfSigned()) {
+        // What the operator must know: Quelvar repeats a request whose certificate fails
+        // verification and accepts it, other clients do not.
+        line +=
+            "; it is self-signed: Quelvar accepts it, clients that verify certificates "
+            "refuse it";
+    }
+    log(LogLevel::Info, line);
 }
 
 StatusService::~StatusService() {
@@ -69,7 +131,7 @@ bool StatusService::shutdown(std::chrono::milliseconds grace) {
     return answered;
 }
 
-ServiceSettings StatusService::settingsFrom(const ServiceOptions& options, const LogSink& log) {
+ServiceSettings StatusService::settingsFrom(const ServiceOptions& options) {
     ServiceSettings settings;
     settings.engine.policy = options.allowPrivate ? AddressPolicy::allowAll() : AddressPolicy();
     settings.engine.connectTimeout = options.connectTimeout;
@@ -86,19 +148,7 @@ ServiceSettings StatusService::settingsFrom(const ServiceOptions& options, const
     server.idleTimeoutSeconds = options.idleTimeoutSeconds;
     server.headerTimeout = options.headerTimeout;
     server.ipv6PrefixLength = options.ipv6PrefixLength;
-    if (!options.tlsCertFile.empty()) {
-        server.tlsCertPem = readFile(options.tlsCertFile, "TLS certificate");
-        server.tlsKeyPem = readFile(options.tlsKeyFile, "TLS key");
-    } else if (options.demo) {
-        const std::string directory = options.stateDirectory.empty()
-                                          ? DemoCertificate::defaultDirectory()
-                                          : options.stateDirectory;
-        const DemoCertificate demo = DemoCertificate::loadOrCreate(directory);
-        server.tlsCertPem = demo.certPem();
-        server.tlsKeyPem = demo.keyPem();
-        log(LogLevel::Info, std::string(demo.created() ? "made" : "using") +
-                                " the demo certificate " + demo.certPath());
-    }
+    settings.certificates = CertificateSource::fromOptions(options);
     if (options.healthListen) {
         ServerSettings health = server;
         health.address = options.healthListen->address;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "status/ClientConfig.h"
 #include "status/HostAddresses.h"
 #include "status/ServiceError.h"
 #include "status/ServiceOptions.h"
@@ -42,21 +43,31 @@ int main(int argc, char** argv) {
         std::fputs(ServiceOptions::usage().c_str(), stdout);
         return 0;
     }
+    if (options.printClientConfig) {
+        try {
+            std::fputs(ClientConfig::forOptions(options).c_str(), stdout);
+        } catch (const ServiceError& error) {
+            std::fprintf(stderr, "quelvar-status: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     const LogSink sink = StatusService::stderrLog(options.logLevel);
     const auto log = [&sink](const std::string& line) { sink(LogLevel::Info, line); };
 
     // The signals are taken by sigwait below; blocked before any thread starts, so that every
     // thread inherits the mask and none is interrupted by them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t handledSignals;
+    sigemptyset(&handledSignals);
+    sigaddset(&handledSignals, SIGTERM);
+    sigaddset(&handledSignals, SIGINT);
+    sigaddset(&handledSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handledSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     raiseDescriptorLimit();
 
     try {
-        StatusService service(StatusService::settingsFrom(options, sink), sink);
+        StatusService service(StatusService::settingsFrom(options), sink);
         if (!options.allowPrivate && HostAddresses::interfaceAddresses().empty()) {
             sink(LogLevel::Warning,
                  "WARNING: the host's interface addresses cannot be read, so the address "
@@ -78,7 +89,16 @@ int main(int argc, char** argv) {
         }
 
         int received = 0;
-        while (sigwait(&stopSignals, &received) != 0) {
+        for (;;) {
+            if (sigwait(&handledSignals, &received) != 0) {
+                continue;
+            }
+            if (received != SIGHUP) {
+                break;
+            }
+            // As nginx does: the new pair serves new handshakes, everything open carries on.
+            log("received SIGHUP, reading the certificate again");
+            service.reloadCertificate();
         }
         log(std::string("received ") + (received == SIGTERM ? "SIGTERM" : "SIGINT") +
             ", finishing " + std::to_string(service.engine().inFlight()) + " running checks");

@@ -31,13 +31,14 @@ expect_no_file "$client" usr/bin/quelvar-status
 expect_file "$service" usr/bin/quelvar-status
 expect_file "$service" usr/share/man/man1/quelvar-status.1
 expect_file "$service" usr/lib/systemd/system/quelvar-status.service
+expect_file "$service" usr/share/quelvar-status/certbot-deploy-hook
 expect_no_file "$service" usr/bin/quelvar
 
 depends() { dpkg-deb -f "$1" Depends; }
 for lib in libqt6widgets6 libcurl4 libssl3 qt6-qpa-plugins; do
   depends "$client" | grep -q "$lib" || fail "quelvar does not depend on $lib: $(depends "$client")"
 done
-for lib in libmicrohttpd12 libcurl4 libssl3; do
+for lib in libmicrohttpd12 libcurl4 libssl3 ssl-cert; do
   depends "$service" | grep -q "$lib" || fail "quelvar-status does not depend on $lib: $(depends "$service")"
 done
 if depends "$service" | grep -q libqt6; then fail "quelvar-status depends on Qt: $(depends "$service")"; fi
@@ -45,6 +46,15 @@ if depends "$service" | grep -q libqt6; then fail "quelvar-status depends on Qt:
 stage="$work/root"
 dpkg-deb -x "$client" "$stage"
 dpkg-deb -x "$service" "$stage"
+# The unit starts the program where the package puts it (systemd-analyze verify of a unit
+# installed by cmake --install runs in the status tests; here the program is not at /usr/bin).
+unit="$stage/usr/lib/systemd/system/quelvar-status.service"
+grep -q '^ExecStart=/usr/bin/quelvar-status ' "$unit" || fail "unit does not start /usr/bin/quelvar-status: $(grep ExecStart= "$unit")"
+grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "unit has no ExecReload= sending SIGHUP"
+hook="$stage/usr/share/quelvar-status/certbot-deploy-hook"
+[ -x "$hook" ] || fail "the certbot deploy hook is not executable"
+sh -n "$hook" || fail "the certbot deploy hook is not valid sh"
+if grep -q '@[A-Z_]*@' "$unit"; then fail "unit holds an unreplaced @VARIABLE@: $(grep '@[A-Z_]*@' "$unit")"; fi
 "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar-check api|web|whats" || fail "quelvar-check --help"
 "$stage/usr/bin/quelvar-status" --help | grep -q -- "--listen" || fail "quelvar-status --help"
 man -l "$stage/usr/share/man/man1/quelvar.1" >/dev/null 2>&1 || true

@@ -10,6 +10,7 @@
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "status/SelfSignedCertificate.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/status/StatusTestSupport.h"
@@ -58,6 +59,10 @@ struct ClientCase {
     std::function<std::string(std::vector<std::shared_ptr<void>>&)> target;
     Verdict api;
     Verdict web;
+    // The service's limits for the connection (TLS handshake included) and the whole check:
+    // short only where the target never answers, so that a slow machine (sanitizers, other
+    // builds) never turns an answer into a time-out.
+    std::chrono::milliseconds checkTimeout = std::chrono::milliseconds(10000);
 };
 
 std::shared_ptr<ScriptedServer> plainServer(std::vector<std::shared_ptr<void>>& holder) {
@@ -123,7 +128,8 @@ const ClientCase kCases[] = {
          return server->url("/");
      },
      {"red", "API não está respondendo"},
-     {"red", "API não está respondendo"}},
+     {"red", "API não está respondendo"},
+     std::chrono::milliseconds(700)},
     {"https to a plain port",
      [](auto& holder) {
          auto server = plainServer(holder);
@@ -149,14 +155,17 @@ const ClientCase kCases[] = {
      kOffline, kOffline},
 };
 
+// The client asks the service directly, whatever proxy the environment names.
+void clearProxyEnvironment() {
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        unsetenv(name);
+    }
+}
+
 class ClientSideTest : public ::testing::TestWithParam<ClientCase> {
 protected:
-    void SetUp() override {
-        for (const char* name :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-            unsetenv(name);
-        }
-    }
+    void SetUp() override { clearProxyEnvironment(); }
 };
 
 }  // namespace
@@ -168,7 +177,8 @@ TEST_P(ClientSideTest, ExternalCheckReadsTheServiceReplyToTheVerdict) {
     TempDir dir;
     quelvar::status::ServiceSettings settings = testSettings();
     settings.engine.caFile = dir.write("ca.pem", testCa().certPem);
-    settings.engine.checkTimeout = 700ms;
+    settings.engine.connectTimeout = c.checkTimeout;
+    settings.engine.checkTimeout = c.checkTimeout;
     settings.server.tlsCertPem = serviceCert.certPem;
     settings.server.tlsKeyPem = serviceCert.keyPem;
     ServiceUnderTest service(settings);
@@ -205,3 +215,30 @@ INSTANTIATE_TEST_SUITE_P(Verdicts, ClientSideTest, ::testing::ValuesIn(kCases),
                              }
                              return name;
                          });
+
+TEST(ClientSideSelfSignedTest, RepeatedAttemptAcceptsTheCertificateMadeForTheHost) {
+    clearProxyEnvironment();
+    // What a fresh host serves before it has a real certificate: self-signed, and for a name
+    // other than the address the client connects to.
+    TempDir state;
+    const auto made = quelvar::status::SelfSignedCertificate::loadOrCreateForHost(
+        state.path(), "status.example.test");
+    quelvar::status::ServiceSettings settings = testSettings();
+    settings.server.tlsCertPem = made.certPem();
+    settings.server.tlsKeyPem = made.keyPem();
+    ServiceUnderTest service(settings);
+    ScriptedServer target;
+    target.setFallback(Exchange{kOk});
+
+    quelvar::RestClient client;
+    quelvar::RestResponse response;
+    quelvar::RestRequest request(client, response);
+    RecordedTab tab;
+    quelvar::checkExternal(quelvar::product(CheckKind::Web), tab, {client, request, response},
+                           "https://127.0.0.1:" + std::to_string(service.port()) + "/v1/status",
+                           target.url("/healthcheck"));
+    EXPECT_EQ(tab.lines,
+              (std::vector<std::string>{"Testando Conexão Externa...", "Conexão Externa - ok"}))
+        << response.content();
+    EXPECT_EQ(tab.external(), "green");
+}

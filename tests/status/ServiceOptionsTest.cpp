@@ -57,7 +57,17 @@ TEST(ServiceOptionsTest, ReadsEveryOption) {
                                                     "--ipv6-prefix-length",
                                                     "56",
                                                     "--log-level",
-                                                    "debug"});
+                                                    "debug",
+                                                    "--self-signed-if-missing",
+                                                    "--state-dir",
+                                                    "/var/lib/x",
+                                                    "--public-name",
+                                                    "status.example.test",
+                                                    "--print-client-config"});
+    EXPECT_TRUE(o.selfSignedIfMissing);
+    EXPECT_EQ(o.stateDirectory, "/var/lib/x");
+    EXPECT_EQ(o.publicName, "status.example.test");
+    EXPECT_TRUE(o.printClientConfig);
     EXPECT_EQ(o.headerTimeout.count(), 4000);
     EXPECT_EQ(o.ipv6PrefixLength, 56);
     EXPECT_EQ(o.logLevel, quelvar::status::LogLevel::Debug);
@@ -112,9 +122,46 @@ TEST(ServiceOptionsTest, RefusesBadOptionsWithTheirName) {
         {{"--header-timeout-s", "0"},
          "--header-timeout-s needs a number from 1 to 3600, not \"0\""},
         {{"--log-level", "loud"}, "--log-level needs debug, info, warning or error, not \"loud\""},
+        {{"--self-signed-if-missing"}, "--self-signed-if-missing needs --tls-cert and --tls-key"},
+        {{"--public-name", "status.example.test:8443"},
+         "--public-name needs a host name or an IP address, not \"status.example.test:8443\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         EXPECT_THROW_MESSAGE(ServiceOptions::parse(c.arguments), ServiceError, c.message);
     }
+}
+
+TEST(ServiceOptionsTest, PublicNameIsAHostNameOrAnAddress) {
+    struct Case {
+        const char* text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"status.example.test", true},
+        {"Status-1.Example.TEST", true},
+        {"localhost", true},
+        {"192.0.2.7", true},
+        {"2001:db8::7", true},
+        {"xn--bcher-kva.example", true},
+        {"", false},
+        {"-status.example.test", false},
+        {"status-.example.test", false},
+        {"status..example.test", false},
+        {"status.example.test.", false},
+        {"status_1.example.test", false},
+        {"b\xc3\xbc"
+         "cher.example",
+         false},
+        {"status.example.test,DNS:evil.test", false},
+        {"999.1.1.1", false},
+        {"a.b c", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ServiceOptions::isPublicName(c.text), c.accepted);
+    }
+    EXPECT_TRUE(ServiceOptions::isPublicName(std::string(63, 'a') + ".test"));
+    EXPECT_FALSE(ServiceOptions::isPublicName(std::string(64, 'a') + ".test"));
+    EXPECT_EQ(ServiceOptions::parse({"--public-name", "[2001:db8::7]"}).publicName, "2001:db8::7");
 }

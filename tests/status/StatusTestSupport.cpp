@@ -5,16 +5,21 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace quelvar::test {
 
@@ -384,6 +389,68 @@ FullBacklogListener::~FullBacklogListener() {
         close(fd);
     }
     close(m_listenFd);
+}
+
+TlsExchange tlsExchange(std::uint16_t port, const std::string& request,
+                        std::chrono::milliseconds wait) {
+    TlsExchange result;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    // Every read and write of the exchange is bounded by the wait.
+    timeval limit{static_cast<time_t>(wait.count() / 1000),
+                  static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return result;
+    }
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free);
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), &SSL_free);
+    SSL_set_fd(ssl.get(), fd);
+    if (SSL_connect(ssl.get()) == 1) {
+        result.handshake = true;
+        std::unique_ptr<X509, decltype(&X509_free)> cert(SSL_get1_peer_certificate(ssl.get()),
+                                                         &X509_free);
+        if (cert) {
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            unsigned size = 0;
+            X509_digest(cert.get(), EVP_sha256(), digest, &size);
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            for (unsigned i = 0; i < size; ++i) {
+                result.fingerprint +=
+                    std::string(i != 0 ? ":" : "") + kHex[digest[i] >> 4] + kHex[digest[i] & 0xf];
+            }
+            result.selfSigned = X509_self_signed(cert.get(), 1) == 1;
+            auto* names = static_cast<GENERAL_NAMES*>(
+                X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr));
+            for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
+                const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
+                if (name->type == GEN_DNS) {
+                    result.dnsNames.emplace_back(
+                        reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                        static_cast<std::size_t>(ASN1_STRING_length(name->d.dNSName)));
+                }
+            }
+            GENERAL_NAMES_free(names);
+        }
+        if (!request.empty() &&
+            SSL_write(ssl.get(), request.data(), static_cast<int>(request.size())) > 0) {
+            char chunk[4096];
+            int n;
+            while ((n = SSL_read(ssl.get(), chunk, sizeof chunk)) > 0) {
+                result.reply.append(chunk, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    ssl.reset();
+    ::close(fd);
+    return result;
 }
 
 }  // namespace quelvar::test

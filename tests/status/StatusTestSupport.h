@@ -100,6 +100,20 @@ private:
 // when the line is not there.
 double metricValue(const std::string& metrics, const std::string& sample);
 
+// What a TLS client saw of the server: the leaf certificate it was shown and the reply.
+struct TlsExchange {
+    bool handshake = false;   // whether the handshake completed
+    std::string fingerprint;  // SHA-256 of the leaf, colon-separated hex pairs
+    std::vector<std::string> dnsNames;
+    bool selfSigned = false;
+    std::string reply;  // everything read until the server closed
+};
+
+// Connects to 127.0.0.1:port with TLS (any certificate accepted, as Quelvar's repeated
+// attempt does), sends the request bytes when there are any and reads the reply.
+TlsExchange tlsExchange(std::uint16_t port, const std::string& request = {},
+                        std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
+
 // A TLS listener that sends a whole certificate chain (leaf first), which the scripted server
 // cannot, and answers every request with a fixed 200.
 class ChainTlsServer {

@@ -1,11 +1,14 @@
-#include "status/DemoCertificate.h"
+#include "status/SelfSignedCertificate.h"
 
+#include <arpa/inet.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +16,7 @@
 #include <sstream>
 
 #include "status/ServiceError.h"
+#include "status/TlsKeyPair.h"
 
 namespace quelvar::status {
 
@@ -55,22 +59,24 @@ std::string bioText(BIO* bio) {
     return std::string(data, static_cast<std::size_t>(length));
 }
 
-// Returns whether the pair parses, belongs together and stays valid long enough.
-bool usable(const std::string& certPem, const std::string& keyPem) {
-    Owned<BIO, BIO_free_all> certBio(
-        BIO_new_mem_buf(certPem.data(), static_cast<int>(certPem.size())));
-    Owned<BIO, BIO_free_all> keyBio(
-        BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())));
-    Owned<X509, X509_free> cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
-    Owned<EVP_PKEY, EVP_PKEY_free> key(
-        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-    if (!cert || !key || X509_check_private_key(cert.get(), key.get()) != 1) {
+// Returns whether the pair parses, belongs together, stays valid long enough and is for every
+// name asked for.
+bool usable(const std::string& certPem, const std::string& keyPem,
+            const std::vector<std::string>& names) {
+    try {
+        const TlsKeyPair pair(certPem, keyPem);
+        return pair.daysLeft() >= kRenewDays &&
+               std::all_of(names.begin(), names.end(),
+                           [&pair](const std::string& name) { return pair.covers(name); });
+    } catch (const ServiceError&) {
         return false;
     }
-    int days = 0;
-    int seconds = 0;
-    return ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(cert.get())) == 1 &&
-           days >= kRenewDays;
+}
+
+bool isIpAddress(const std::string& name) {
+    unsigned char address[16];
+    return inet_pton(AF_INET, name.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, name.c_str(), address) == 1;
 }
 
 void addExtension(X509* cert, int nid, const char* value) {
@@ -80,15 +86,16 @@ void addExtension(X509* cert, int nid, const char* value) {
     Owned<X509_EXTENSION, X509_EXTENSION_free> extension(
         X509V3_EXT_conf_nid(nullptr, &context, nid, value));
     if (!extension || X509_add_ext(cert, extension.get(), -1) != 1) {
-        throw ServiceError("cannot build the demo certificate");
+        throw ServiceError("cannot build the self-signed certificate");
     }
 }
 
-std::pair<std::string, std::string> generate() {
+std::pair<std::string, std::string> generate(const std::string& commonName,
+                                             const std::vector<std::string>& names) {
     Owned<EVP_PKEY, EVP_PKEY_free> key(EVP_EC_gen("P-256"));
     Owned<X509, X509_free> cert(X509_new());
     if (!key || !cert) {
-        throw ServiceError("cannot generate the demo key");
+        throw ServiceError("cannot generate the key of the self-signed certificate");
     }
     X509_set_version(cert.get(), 2);
     Owned<BIGNUM, BN_free> serial(BN_new());
@@ -99,15 +106,21 @@ std::pair<std::string, std::string> generate() {
     X509_set_pubkey(cert.get(), key.get());
     X509_NAME* name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("quelvar-status demo"), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
     addExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE");
     addExtension(cert.get(), NID_key_usage, "critical,digitalSignature");
     addExtension(cert.get(), NID_ext_key_usage, "serverAuth");
-    addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost");
+    // The names are checked host names and IP addresses, so no comma can add an entry.
+    std::string altNames;
+    for (const std::string& name : names) {
+        altNames +=
+            (altNames.empty() ? "" : ",") + std::string(isIpAddress(name) ? "IP:" : "DNS:") + name;
+    }
+    addExtension(cert.get(), NID_subject_alt_name, altNames.c_str());
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-        throw ServiceError("cannot sign the demo certificate");
+        throw ServiceError("cannot sign the self-signed certificate");
     }
     Owned<BIO, BIO_free_all> certBio(BIO_new(BIO_s_mem()));
     Owned<BIO, BIO_free_all> keyBio(BIO_new(BIO_s_mem()));
@@ -118,7 +131,7 @@ std::pair<std::string, std::string> generate() {
 
 }  // namespace
 
-std::string DemoCertificate::defaultDirectory() {
+std::string SelfSignedCertificate::defaultDirectory() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
         return std::string(state) + "/quelvar-status";
     }
@@ -126,14 +139,35 @@ std::string DemoCertificate::defaultDirectory() {
     return std::string(home != nullptr ? home : ".") + "/.local/state/quelvar-status";
 }
 
-DemoCertificate DemoCertificate::loadOrCreate(const std::string& directory) {
-    DemoCertificate demo;
-    demo.m_certPath = directory + "/demo-cert.pem";
-    const std::string keyPath = directory + "/demo-key.pem";
-    demo.m_certPem = readFile(demo.m_certPath);
-    demo.m_keyPem = readFile(keyPath);
-    if (usable(demo.m_certPem, demo.m_keyPem)) {
-        return demo;
+std::string SelfSignedCertificate::localHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return "localhost";
+    }
+    return name;
+}
+
+SelfSignedCertificate SelfSignedCertificate::loadOrCreateDemo(const std::string& directory) {
+    return loadOrCreate(directory, "demo", "quelvar-status demo",
+                        {"127.0.0.1", "::1", "localhost"});
+}
+
+SelfSignedCertificate SelfSignedCertificate::loadOrCreateForHost(const std::string& directory,
+                                                                 const std::string& hostName) {
+    return loadOrCreate(directory, "self-signed", hostName, {hostName});
+}
+
+SelfSignedCertificate SelfSignedCertificate::loadOrCreate(const std::string& directory,
+                                                          const std::string& fileStem,
+                                                          const std::string& commonName,
+                                                          const std::vector<std::string>& names) {
+    SelfSignedCertificate made;
+    made.m_certPath = directory + "/" + fileStem + "-cert.pem";
+    const std::string keyPath = directory + "/" + fileStem + "-key.pem";
+    made.m_certPem = readFile(made.m_certPath);
+    made.m_keyPem = readFile(keyPath);
+    if (usable(made.m_certPem, made.m_keyPem, names)) {
+        return made;
     }
     std::error_code error;
     std::filesystem::create_directories(directory, error);
@@ -141,11 +175,11 @@ DemoCertificate DemoCertificate::loadOrCreate(const std::string& directory) {
         throw ServiceError("cannot make " + directory + ": " + error.message());
     }
     chmod(directory.c_str(), 0700);
-    std::tie(demo.m_certPem, demo.m_keyPem) = generate();
-    writePrivateFile(keyPath, demo.m_keyPem);
-    writePrivateFile(demo.m_certPath, demo.m_certPem);
-    demo.m_created = true;
-    return demo;
+    std::tie(made.m_certPem, made.m_keyPem) = generate(commonName, names);
+    writePrivateFile(keyPath, made.m_keyPem);
+    writePrivateFile(made.m_certPath, made.m_certPem);
+    made.m_created = true;
+    return made;
 }
 
 }  // namespace quelvar::status
