@@ -358,7 +358,9 @@ TEST(MetricsTest, DurationHistogramReachesPastTheCheckTimeOut) {
 
     ScriptedServer silent;
     silent.setFallback(hanging());
-    ServiceUnderTest service;  // checks time out after 1.5 s
+    status::ServiceSettings settings = testSettings();
+    settings.engine.checkTimeout = 1500ms;
+    ServiceUnderTest service(settings);
     EXPECT_EQ(replyCode(service.check(silent.url())), "ETIMEDOUT");
     const std::string text = metrics(service);
     EXPECT_EQ(metricValue(text, "quelvar_status_check_duration_seconds_bucket{le=\"1.875\"}"), 1)

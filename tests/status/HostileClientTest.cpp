@@ -366,11 +366,11 @@ TEST(ClientNoiseTest, StaysOutOfTheLogAtTheDefaultLevelAndIsCounted) {
 
     ScriptedServer target;
     target.setFallback(Exchange{kOk});
-    for (const std::string url : {"http://user:secret@" + target.authority() + "/",
-                                  "http:/user:secret@" + target.authority() + "/",
-                                  "http:///user:secret@" + target.authority() + "/",
-                                  "http:user:secret@" + target.authority() + "/",
-                                  "http:\\\\user:secret@" + target.authority() + "/"}) {
+    for (const std::string& url : {"http://user:secret@" + target.authority() + "/",
+                                   "http:/user:secret@" + target.authority() + "/",
+                                   "http:///user:secret@" + target.authority() + "/",
+                                   "http:user:secret@" + target.authority() + "/",
+                                   "http:\\\\user:secret@" + target.authority() + "/"}) {
         plain.post(url);
     }
     const std::vector<std::string> noise = {

@@ -130,8 +130,10 @@ rapidjson::Document parseJson(const std::string& text) {
 status::ServiceSettings testSettings() {
     status::ServiceSettings settings;
     settings.engine.policy = status::AddressPolicy::allowAll();
-    settings.engine.connectTimeout = std::chrono::milliseconds(1000);
-    settings.engine.checkTimeout = std::chrono::milliseconds(1500);
+    // Generous, so that a TLS handshake on a loaded machine (or in a sanitizer build) ends
+    // within them; a test of a time-out sets the one it measures.
+    settings.engine.connectTimeout = std::chrono::milliseconds(10000);
+    settings.engine.checkTimeout = std::chrono::milliseconds(10000);
     settings.server.address = "127.0.0.1";
     settings.server.port = 0;
     settings.server.ratePerMinute = 0;
