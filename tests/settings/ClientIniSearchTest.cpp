@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,17 @@ TEST(ClientIniSearchTest, EarlierPlacesWin) {
     executable.write("quelvar.ini", "[status]\nhost = beside.example\n");
     EXPECT_EQ(ClientIni::load(places)->host, "beside.example");
     EXPECT_EQ(ClientIni::load(places)->file, places.front());
+}
+
+// The example that the packages ship is a good file, which names the fixed scheme and path.
+TEST(ClientIniSearchTest, TheShippedExampleIsAGoodFile) {
+    std::ifstream file(QUELVAR_SOURCE_DIR "/resources/quelvar.ini.example", std::ios::binary);
+    ASSERT_TRUE(file);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(ClientIni::hostOf("quelvar.ini.example", bytes), "status.example.org:8443");
+    EXPECT_NE(bytes.find("https"), std::string::npos);
+    EXPECT_NE(bytes.find("/v1/status"), std::string::npos);
 }
 
 }  // namespace

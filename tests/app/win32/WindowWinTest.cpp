@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/win32/EventErrorBox.h"
+#include "app/win32/Startup.h"
 #include "app/win32/TfmPrincipal.h"
 #include "app/win32/Theme.h"
 #include "app/win32/WindowCheckTab.h"
@@ -877,6 +878,74 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
         EXPECT_EQ(SendMessageW(w.PageControl1, TCM_GETCURSEL, 0, 0), 2);
         w.TestaPortas(L"whats");
         EXPECT_TRUE(windowText(w.memoWhatsLog).starts_with(kExternalStart));
+    }
+}
+
+// A wrong quelvar.ini is shown in the event error box before the window, which then opens:
+// every external check fails with the file's message, and the internal probe works.
+TEST_F(WindowWinTest, QuelvarIniErrorsComeInABoxBeforeTheWindow) {
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: a directory of that name
+        std::wstring message;
+    };
+    const Case cases[] = {
+        {"scheme and path", "[status]\nhost = https://x/\n",
+         L"%, line 2: \"https://x/\" is not a host; write only the host and an optional port."},
+        {"host twice, no full stop after a parenthesis",
+         "[status]\r\nhost = a.example\r\nhost = b.example\r\n",
+         L"%, line 3: host given twice (first on line 2)"},
+        {"not UTF-8", "[status]\n; S\xE3o Paulo\nhost = a.example\n",
+         L"%, line 2: not UTF-8 text."},
+        {"a directory", "",
+         L"Cannot open file \"%\". " + toWide(systemMessage(ERROR_ACCESS_DENIED)) + L"."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::TempDir dir;
+        const std::filesystem::path ini =
+            std::filesystem::path(dir.path()).make_preferred() / "quelvar.ini";
+        if (c.bytes.empty()) {
+            std::filesystem::create_directory(ini);
+        } else {
+            dir.write("quelvar.ini", c.bytes);
+        }
+        std::wstring expected = c.message;
+        expected.replace(expected.find(L'%'), 1, ini.native());
+
+        std::vector<CaughtBox> boxes;
+        CheckRunSettings settings;
+        {
+            BoxCatcher catcher;
+            settings = startupRunSettings([&] { return std::vector<std::filesystem::path>{ini}; });
+            pump(20);
+            boxes = catcher.boxes();
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+        EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{expected});
+        EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"OK"});
+        EXPECT_TRUE(boxes[0].hasIcon);
+        EXPECT_EQ(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));
+
+        // A status service stands ready and is never asked.
+        ScriptedServer status;
+        status.addReply(responseReply(R"({"chain":[{"statusCode":"200"}]})"));
+        ScriptedServer internal;
+        internal.addReply(httpReply(200, "OK"));
+        CheckRunSettings quick = quickSettings(status.url("/v1/status"));
+        quick.statusEndpointFault = settings.statusEndpointFault;
+        TfmPrincipal w(quick, rubyGraphite());
+        EXPECT_TRUE(showWindow(w).empty());
+        SetWindowTextW(w.edtWebInterno.edit, toWide(internal.authority()).c_str());
+        w.TestaPortas(L"web");
+        EXPECT_EQ(windowText(w.memoWebLog), kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" +
+                                                kSeparatorAndInternalStart +
+                                                L"Conex\u00e3o Interna - ok\r\n");
+        EXPECT_TRUE(shown(w.imgWebExtRed));
+        EXPECT_FALSE(shown(w.imgWebExtGreen));
+        EXPECT_TRUE(shown(w.imgWebIntGreen));
+        EXPECT_TRUE(status.requests().empty());
     }
 }
 
