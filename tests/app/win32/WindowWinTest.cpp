@@ -997,13 +997,15 @@ public:
         const std::string cert = unixPath(dir.write("status.crt", certificate.certPem));
         const std::string key = unixPath(dir.write("status.key", certificate.keyPem));
         m_pidFile = unixPath(std::filesystem::path(dir.path()) / "status.pid");
-        m_started = runUnixShell("echo $$ >'" + m_pidFile + "'; exec /usr/bin/timeout 120 '" +
-                                     std::string(QUELVAR_LINUX_STATUS_PROGRAM) +
-                                     "' --listen 127.0.0.1:" + std::to_string(port) +
-                                     " --tls-cert '" + cert + "' --tls-key '" + key +
-                                     "' --allow-private --rate-per-minute 0 "
-                                     "</dev/null >/dev/null 2>&1 &",
-                                 10000);
+        // In the background, its number (that of timeout(1), which hands a signal on) kept.
+        m_started =
+            runUnixShell("/usr/bin/timeout 120 '" + std::string(QUELVAR_LINUX_STATUS_PROGRAM) +
+                             "' --listen 127.0.0.1:" + std::to_string(port) + " --tls-cert '" +
+                             cert + "' --tls-key '" + key +
+                             "' --allow-private --rate-per-minute 0 "
+                             "</dev/null >/dev/null 2>&1 & echo $! >'" +
+                             m_pidFile + "'",
+                         10000);
     }
     ~UnixStatusService() {
         if (m_started) {
