@@ -54,7 +54,8 @@ man -l "$stage/usr/share/man/man1/quelvar.1" >/dev/null 2>&1 || true
 for page in quelvar.1 quelvar-check.1; do
   grep -q "quelvar.ini" "$stage/usr/share/man/man1/$page" || fail "$page does not name quelvar.ini"
 done
-grep -q -- "--json" "$stage/usr/share/man/man1/quelvar-check.1" || fail "quelvar-check.1 lacks --json"
+# roff writes the option's hyphens as \-.
+grep -qF -- '\-\-json' "$stage/usr/share/man/man1/quelvar-check.1" || fail "quelvar-check.1 lacks --json"
 XDG_CONFIG_HOME="$work/none" "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar.ini" ||
   fail "quelvar-check --help does not name quelvar.ini"
 echo "package_debian: 1 passed, 0 failed"
