@@ -120,7 +120,7 @@ TEST(ClientIniTest, FilesGiveTheirHostOrAnExactMessage) {
 
 TEST(ClientIniTest, HostRules) {
     struct Case {
-        const char* text;
+        std::string text;
         bool host;
     };
     const Case cases[] = {
@@ -143,7 +143,8 @@ TEST(ClientIniTest, HostRules) {
         {".a.example", false},
         {"a.example.", false},
         {"a_b.example", false},
-        {std::string(64, 'a').c_str(), false},
+        {std::string(64, 'a'), false},
+        {std::string(63, 'a') + ".example", true},
         {"a.example:08443", false},
         {"a.example:8443:1", false},
         {"a.example:port", false},
