@@ -2,6 +2,7 @@
 
 #include "app/Startup.h"
 #include "app/TfmPrincipal.h"
+#include "settings/ClientIni.h"
 
 int main(int argc, char* argv[]) {
     // The program reads no command line: the toolkit is handed the program name only, so no
@@ -10,7 +11,8 @@ int main(int argc, char* argv[]) {
     QApplication application(toolkitArgc, argv);
     quelvar::prepareApplication();
 
-    quelvar::TfmPrincipal fmPrincipal;
+    // The status service's host comes from quelvar.ini, read once before the window.
+    quelvar::TfmPrincipal fmPrincipal(quelvar::startupRunSettings(quelvar::ClientIni::searchPath));
     fmPrincipal.show();
     return QApplication::exec();
 }

@@ -69,6 +69,10 @@ void runCheck(const Product& product, CheckTab& tab, ServiceProfile service,
         if (product.probe == ProbeProfile::Direct) {
             directClient = std::make_unique<DirectClient>(settings.directTimeouts);
         }
+        // After the direct client is made, so that the internal probe is not touched.
+        if (!settings.statusEndpointFault.empty()) {
+            throw Error(settings.statusEndpointFault);
+        }
     });
 
     tab.appendLine(std::string(kSeparator));

@@ -16,6 +16,9 @@ namespace quelvar {
 // internal probe and how to wait it out, and the direct profile's time-outs.
 struct CheckRunSettings {
     std::string statusEndpoint = QUELVAR_STATUS_URL;
+    // When not empty, why no endpoint could be had (a wrong quelvar.ini): every external check
+    // then fails with this message without asking anyone, and the internal probe runs as usual.
+    std::string statusEndpointFault;
     std::chrono::milliseconds pause{1000};
     // Waits the pause out; when empty, the run sleeps the calling thread.
     std::function<void(std::chrono::milliseconds)> sleep;

@@ -9,6 +9,12 @@ install(FILES resources/quelvar.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT quelvar)
 install(FILES man/quelvar.1 man/quelvar-check.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quelvar)
+# The example of the system-wide quelvar.ini, in the last place the programs look for one
+# (settings/posix/ClientIniSearch.cpp), which is /etc/quelvar whatever the prefix. A conffile,
+# so that dpkg keeps an edited copy.
+install(FILES resources/quelvar.ini.example DESTINATION /etc/quelvar COMPONENT quelvar)
+file(WRITE ${CMAKE_BINARY_DIR}/debian-quelvar/conffiles "/etc/quelvar/quelvar.ini.example\n")
+set(CPACK_DEBIAN_QUELVAR_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-quelvar/conffiles)
 
 install(TARGETS quelvar-status RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT status)
 install(FILES man/quelvar-status.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT status)

@@ -1,10 +1,13 @@
 // quelvar-check: performs the check run of one product from a terminal, with the same code as
-// the window's tabs, and prints the log lines and the indicators' states.
+// the window's tabs, and prints the log lines and the indicators' states, or one JSON object.
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "checks/CheckRun.h"
@@ -12,8 +15,10 @@
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "settings/ClientIni.h"
 #include "settings/SettingsFile.h"
 #include "terminal/Console.h"
+#include "terminal/JsonReport.h"
 #include "terminal/TerminalTab.h"
 #include "text/Utf8.h"
 
@@ -27,8 +32,23 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kProgram = "quelvar-check";
 
+// Where quelvar.ini is looked for (settings/ClientIni.h), as the usage names it.
+#ifdef _WIN32
+constexpr const char* kSearchPlaces = "beside the program";
+#else
+constexpr const char* kSearchPlaces =
+    "beside the program,\n"
+    "                    in $XDG_CONFIG_HOME/quelvar or ~/.config/quelvar, in /etc/quelvar";
+#endif
+
 // A command line that does not have the program's form.
 class UsageError : public Error {
+public:
+    using Error::Error;
+};
+
+// A quelvar.ini that is there but wrong.
+class ClientIniError : public Error {
 public:
     using Error::Error;
 };
@@ -42,13 +62,14 @@ struct Options {
     // The settings file's path as UTF-8 text; empty for "config.js" beside the executable.
     std::optional<std::string> configFile;
     bool verbose = false;
+    bool json = false;
     bool help = false;
 };
 
 void printUsage(std::ostream& out) {
     out << "Usage: quelvar-check api|web|whats [--external TEXT] [--internal TEXT] [--https]\n"
-           "                    [--status-url URL] [--verbose]\n"
-           "       quelvar-check api --config [FILE] [--status-url URL] [--verbose]\n"
+           "                    [--status-url URL] [--verbose] [--json]\n"
+           "       quelvar-check api --config [FILE] [--status-url URL] [--verbose] [--json]\n"
            "\n"
            "Performs the check run of one product, as the product's tab in the Quelvar window\n"
            "does, prints each log line as it is appended and then the state of the external\n"
@@ -57,19 +78,31 @@ void printUsage(std::ostream& out) {
            "  --external TEXT   external address field (empty when omitted)\n"
            "  --internal TEXT   internal address field (empty when omitted)\n"
            "  --https           ticks the HTTPS box\n"
-           "  --status-url URL  status service endpoint (default "
+           "  --status-url URL  status service endpoint; without it, https://HOST/v1/status\n"
+           "                    with the host of [status] host = HOST in the first quelvar.ini\n"
+           "                    found ("
+        << kSearchPlaces
+        << "),\n"
+           "                    else "
         << quelvar::defaultStatusEndpoint()
-        << ")\n"
+        << "\n"
            "  --config [FILE]   api only: fills both fields and the HTTPS box from a\n"
            "                    settings file (config.js), instead of the three options above;\n"
            "                    without FILE, from the config.js in the program's own\n"
            "                    directory, as the window does\n"
-           "  --verbose         after each half's verdict, prints on standard error what led\n"
-           "                    to it: the error's message, the reply's status or the\n"
-           "                    status service's statusCode or code\n"
+           "  --verbose         names on standard error the quelvar.ini read (or that none\n"
+           "                    was found) and, after each half's verdict, prints there what\n"
+           "                    led to it: the error's message, the reply's status or the\n"
+           "                    status service's statusCode or code (with --json, in the\n"
+           "                    object instead)\n"
+           "  --json            prints one JSON object on standard output instead of the log\n"
+           "                    lines and states: the tab, the status endpoint and where it\n"
+           "                    came from, each half's verdict (green, red or none), log line,\n"
+           "                    cause and duration in milliseconds, and the whole duration\n"
            "  --help            shows this text\n"
            "\n"
-           "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error.\n";
+           "Exit status: 0 when both halves are green, 1 otherwise, 2 on a usage error or a\n"
+           "wrong quelvar.ini.\n";
 }
 
 // Stores an option's value; throws UsageError when the option was given before.
@@ -102,6 +135,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
                 throw UsageError("--verbose given more than once");
             }
             options.verbose = true;
+            continue;
+        }
+        if (argument == "--json") {
+            if (options.json) {
+                throw UsageError("--json given more than once");
+            }
+            options.json = true;
             continue;
         }
         if (argument.rfind("--", 0) == 0) {
@@ -189,11 +229,50 @@ std::filesystem::path pathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// The status service's endpoint of a run and where it came from.
+struct StatusEndpoint {
+    std::string url;
+    std::string source;
+};
+
+// Returns the endpoint: --status-url, else the host of the first quelvar.ini found, else the
+// built-in one. With --verbose, says on standard error which file was read or that none was
+// found. Throws ClientIniError when the file found is wrong.
+StatusEndpoint statusEndpoint(const Options& options) {
+    if (options.statusUrl) {
+        return {*options.statusUrl, "--status-url"};
+    }
+    std::optional<quelvar::ClientIni> ini;
+    try {
+        ini = quelvar::ClientIni::load(quelvar::ClientIni::searchPath());
+    } catch (const std::exception& error) {
+        throw ClientIniError(error.what());
+    }
+    if (!ini) {
+        if (options.verbose) {
+            std::cerr << "no quelvar.ini found; status endpoint "
+                      << quelvar::defaultStatusEndpoint() << '\n';
+        }
+        return {quelvar::defaultStatusEndpoint(), "built-in"};
+    }
+    const std::u8string file = ini->file.u8string();
+    std::string source(file.begin(), file.end());
+    if (options.verbose) {
+        std::cerr << "read " << source << "; status endpoint " << ini->statusEndpoint() << '\n';
+    }
+    return {ini->statusEndpoint(), std::move(source)};
+}
+
 int runProgram(const Options& options, const quelvar::Console& console) {
-    quelvar::TerminalTab tab(std::cout,
-                             console.colourWanted() ? quelvar::TerminalTab::Colour::On
-                                                    : quelvar::TerminalTab::Colour::Off,
-                             options.verbose ? &std::cerr : nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    const StatusEndpoint endpoint = statusEndpoint(options);
+    // With --json the log lines go nowhere, and the causes only into the report.
+    std::ostringstream discarded;
+    quelvar::TerminalTab tab(options.json ? static_cast<std::ostream&>(discarded) : std::cout,
+                             console.colourWanted() && !options.json
+                                 ? quelvar::TerminalTab::Colour::On
+                                 : quelvar::TerminalTab::Colour::Off,
+                             options.verbose && !options.json ? &std::cerr : nullptr);
     if (options.configFile) {
         TabSettings target(tab);
         try {
@@ -212,15 +291,30 @@ int runProgram(const Options& options, const quelvar::Console& console) {
     }
 
     quelvar::CheckRunSettings settings;
-    if (options.statusUrl) {
-        settings.statusEndpoint = *options.statusUrl;
-    }
+    settings.statusEndpoint = endpoint.url;
+    settings.sleep = [&tab](std::chrono::milliseconds pause) {
+        std::this_thread::sleep_for(pause);
+        tab.markPauseEnd();
+    };
     // The window's service-profile members, made once as the window makes them.
     quelvar::RestClient client;
     quelvar::RestResponse response;
     quelvar::RestRequest request(client, response);
     quelvar::runCheck(*options.product, tab, {client, request, response}, settings);
-    tab.printIndicators();
+
+    if (options.json) {
+        quelvar::RunReport report;
+        report.tab = options.product->name;
+        report.statusEndpoint = endpoint.url;
+        report.statusEndpointSource = endpoint.source;
+        report.external = {tab.externalState(), tab.externalRecord()};
+        report.internal = {tab.internalState(), tab.internalRecord()};
+        report.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        std::cout << quelvar::jsonReport(report) << std::flush;
+    } else {
+        tab.printIndicators();
+    }
 
     return tab.externalState() == quelvar::TerminalTab::PairState::Green &&
                    tab.internalState() == quelvar::TerminalTab::PairState::Green
@@ -248,6 +342,9 @@ int main(int argc, char* argv[]) {
     }
     try {
         return runProgram(options, console);
+    } catch (const ClientIniError& error) {
+        std::cerr << kProgram << ": " << shownMessage(error.what()) << '\n';
+        return kExitUsage;
     } catch (const std::exception& error) {
         std::cerr << kProgram << ": " << error.what() << '\n';
         return kExitNotGreen;

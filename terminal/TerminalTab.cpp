@@ -7,7 +7,21 @@ namespace quelvar {
 TerminalTab::TerminalTab(std::ostream& out, Colour colour, std::ostream* causes)
     : m_out(out), m_colour(colour), m_causes(causes) {}
 
+void TerminalTab::clearLog() {
+    m_external = {};
+    m_internal = {};
+    m_halfStart.reset();
+    m_lastLine.reset();
+}
+
 void TerminalTab::appendLine(const std::string& line) {
+    // The run's first line starts the external half; each line after a half's start may be its
+    // verdict, and the last one before the half's cause is.
+    if (!m_halfStart) {
+        m_halfStart = Clock::now();
+    } else {
+        m_lastLine = line;
+    }
     // The log box holds the line followed by CR LF; every CR LF in that text ends one line
     // on the terminal.
     const std::string text = line + "\r\n";
@@ -23,10 +37,29 @@ void TerminalTab::setIndicatorVisible(Indicator indicator, bool visible) {
     m_visible[static_cast<std::size_t>(indicator)] = visible;
 }
 
+void TerminalTab::markPauseEnd() {
+    m_halfStart = Clock::now();
+    m_lastLine.reset();
+}
+
 void TerminalTab::reportCause(Half half, const std::string& cause) {
-    if (m_causes == nullptr) {
-        return;
+    const Clock::time_point now = Clock::now();
+    HalfRecord& record = half == Half::External ? m_external : m_internal;
+    record.line = m_lastLine;
+    record.cause = oneLine(cause);
+    record.duration =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - m_halfStart.value_or(now));
+    // The internal half's time starts at the end of the pause (markPauseEnd); until then it
+    // runs from here.
+    m_halfStart = now;
+    m_lastLine.reset();
+    if (m_causes != nullptr) {
+        *m_causes << (half == Half::External ? "external: " : "internal: ") << record.cause
+                  << std::endl;
     }
+}
+
+std::string TerminalTab::oneLine(const std::string& cause) {
     // System texts come with CR LF inside them (the socket errors, Windows messages); every
     // run of line breaks becomes one blank, and none is left at the end.
     std::string line;
@@ -43,7 +76,7 @@ void TerminalTab::reportCause(Half half, const std::string& cause) {
         inBreak = false;
         line += c;
     }
-    *m_causes << (half == Half::External ? "external: " : "internal: ") << line << std::endl;
+    return line;
 }
 
 TerminalTab::PairState TerminalTab::externalState() const {

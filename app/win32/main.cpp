@@ -5,9 +5,11 @@
 #include <optional>
 
 #include "app/win32/EventErrorBox.h"
+#include "app/win32/Startup.h"
 #include "app/win32/SystemFunction.h"
 #include "app/win32/TfmPrincipal.h"
 #include "app/win32/Theme.h"
+#include "settings/ClientIni.h"
 
 // The program reads no command line.
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
@@ -25,7 +27,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     // The main window carries WS_EX_APPWINDOW, so it is the task-bar entry itself.
     const std::optional<quelvar::Theme> theme = quelvar::ThemeRegistry().select(L"Ruby Graphite");
     try {
-        quelvar::TfmPrincipal fmPrincipal({}, theme);
+        // The status service's host comes from quelvar.ini beside the program, read once
+        // before the window.
+        quelvar::TfmPrincipal fmPrincipal(
+            quelvar::startupRunSettings(quelvar::ClientIni::searchPath), theme);
         fmPrincipal.show();
         return quelvar::TfmPrincipal::exec();
     } catch (const std::exception& error) {

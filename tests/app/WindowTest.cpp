@@ -29,14 +29,17 @@
 
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
+#include "app/Startup.h"
 #include "app/TfmPrincipal.h"
 #include "app/ThemeRegistry.h"
 #include "app/WindowFont.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/ModalBoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
+#include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/status/StatusProcess.h"
 
 using namespace std::chrono_literals;
 using quelvar::CheckRunSettings;
@@ -810,6 +813,127 @@ private Q_SLOTS:
         w.TestaPortas(QStringLiteral("whats"));
         QVERIFY(w.memoWhatsLog->text().startsWith(kExternalStart));
         removeConfig();
+    }
+
+    // A wrong quelvar.ini is shown in the event error box before the window; the window then
+    // opens, every external check fails with the file's message (case H) and the internal
+    // probe works.
+    void quelvarIniErrorsComeInABoxBeforeTheWindow_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("scheme and path")
+            << QByteArray("[status]\nhost = https://x/\n")
+            << QStringLiteral(
+                   "%1, line 2: \"https://x/\" is not a host; write only the host and an "
+                   "optional port.");
+        QTest::newRow("host twice, no full stop after a parenthesis")
+            << QByteArray("[status]\nhost = a.example\nhost = b.example\n")
+            << QStringLiteral("%1, line 3: host given twice (first on line 2)");
+        QTest::newRow("unknown key")
+            << QByteArray("\xEF\xBB\xBF[status]\nhots = a.example\n")
+            << QStringLiteral("%1, line 2: unknown key \"hots\" in [status].");
+        QTest::newRow("a directory") << QByteArray() << QStringLiteral("Cannot open file \"%1\". ");
+    }
+    void quelvarIniErrorsComeInABoxBeforeTheWindow() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        const quelvar::test::TempDir dir;
+        const std::filesystem::path ini = std::filesystem::path(dir.path()) / "quelvar.ini";
+        if (bytes.isEmpty()) {
+            std::filesystem::create_directory(ini);
+        } else {
+            dir.write("quelvar.ini", bytes.toStdString());
+        }
+        const QString expected = message.arg(QString::fromStdString(ini.string()));
+
+        CheckRunSettings settings;
+        QList<CaughtBox> boxes;
+        {
+            ModalBoxCatcher catcher;
+            settings = quelvar::startupRunSettings(
+                [&] { return std::vector<std::filesystem::path>{ini}; });
+            boxes = catcher.boxes();
+        }
+        QCOMPARE(boxes.size(), 1);
+        if (expected.endsWith(u' ')) {
+            QVERIFY2(boxes[0].text.startsWith(expected), qPrintable(boxes[0].text));
+        } else {
+            QCOMPARE(boxes[0].text, expected);
+        }
+        QCOMPARE(boxes[0].title, QStringLiteral("test_app_window"));
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));
+
+        // Asked of no one: a status service stands ready and is never called.
+        ScriptedServer status;
+        status.addReply(responseReply(R"({"chain":[{"statusCode":"200"}]})"));
+        ScriptedServer internal;
+        internal.addReply(httpReply(200, "OK"));
+        CheckRunSettings quick = quickSettings(status.url("/v1/status"));
+        quick.statusEndpointFault = settings.statusEndpointFault;
+        TfmPrincipal w(quick);
+        QCOMPARE(showWindow(w).size(), 0);
+        w.PageControl1->setCurrentIndex(1);
+        w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
+        for (int run = 0; run < 2; ++run) {
+            w.TestaPortas(QStringLiteral("web"));
+            QCOMPARE(w.memoWebLog->text(),
+                     kExternalStart + QStringLiteral("Conexão Externa - Erro\r\n") +
+                         kSeparatorAndInternalStart + QStringLiteral("Conexão Interna - ok\r\n"));
+            QCOMPARE(visibleIndicators(w), (QStringList{"imgWebIntGreen", "imgWebExtRed"}));
+            internal.addReply(httpReply(200, "OK"));
+        }
+        QVERIFY(status.requests().empty());
+        QCOMPARE(internal.requests().size(), std::size_t{2});
+    }
+
+    // A quelvar.ini that names a real quelvar-status on a port of its own: the window asks it,
+    // over HTTPS with the service's own certificate, and the external indicator turns green.
+    void quelvarIniPointsTheWindowAtARealStatusService() {
+        const quelvar::test::TempDir dir;
+        const quelvar::test::Certificate certificate = quelvar::test::makeCertificate();
+        const std::string certFile = dir.write("status.crt", certificate.certPem);
+        const std::string keyFile = dir.write("status.key", certificate.keyPem);
+        quelvar::test::StatusProcess service({"--listen", "127.0.0.1:0", "--tls-cert", certFile,
+                                              "--tls-key", keyFile, "--allow-private",
+                                              "--rate-per-minute", "0"});
+        const std::uint16_t port = service.waitForPort("https");
+        QVERIFY(port != 0);
+        QVERIFY(port != 8443);
+        const std::string ini =
+            dir.write("quelvar.ini", "[status]\nhost = 127.0.0.1:" + std::to_string(port) + "\n");
+
+        CheckRunSettings settings;
+        {
+            ModalBoxCatcher catcher;
+            settings = quelvar::startupRunSettings(
+                [&] { return std::vector<std::filesystem::path>{ini}; });
+            QCOMPARE(catcher.boxes().size(), 0);
+        }
+        QCOMPARE(settings.statusEndpoint,
+                 "https://127.0.0.1:" + std::to_string(port) + "/v1/status");
+        QVERIFY(settings.statusEndpointFault.empty());
+
+        ScriptedServer external;
+        external.addReply(httpReply(200, "OK", "loja"));
+        ScriptedServer internal;
+        internal.addReply(httpReply(200, "OK", "loja"));
+        settings.pause = 0ms;
+        TfmPrincipal w(settings);
+        QCOMPARE(w.RESTClient1.baseURL(), settings.statusEndpoint);
+        QCOMPARE(showWindow(w).size(), 0);
+        w.PageControl1->setCurrentIndex(1);
+        w.edtWebExterno->setText(QString::fromStdString(external.authority()));
+        w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
+        QTest::mouseClick(w.btnTestarPortasWeb, Qt::LeftButton);
+        QCOMPARE(w.memoWebLog->text(), kExternalStart + QStringLiteral("Conexão Externa - ok\r\n") +
+                                           kSeparatorAndInternalStart +
+                                           QStringLiteral("Conexão Interna - ok\r\n"));
+        QCOMPARE(visibleIndicators(w), (QStringList{"imgWebIntGreen", "imgWebExtGreen"}));
+        // The service fetched the external address itself.
+        QCOMPARE(external.requests().size(), std::size_t{1});
+        QVERIFY(external.requests()[0].starts_with("GET /lumora_web/loja HTTP/1.1\r\n"));
     }
 
     void settingsFileIsReadAtEveryShowOnly() {

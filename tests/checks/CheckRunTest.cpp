@@ -544,6 +544,25 @@ TEST_F(CheckRunTest, ExternalErrorLeavesTheInternalProbeToRun) {
     expectOutcome(tab, kRedError, kInternalGreen);
 }
 
+// A wrong quelvar.ini: every external check fails with the file's message and asks no one;
+// the internal probe of each profile runs as usual.
+TEST_F(CheckRunTest, AnEndpointFaultFailsTheExternalCheckOnly) {
+    const std::string fault =
+        "quelvar.ini, line 2: \"https://x/\" is not a host; write only the host and an "
+        "optional port";
+    for (const Product* p : {&api(), &web(), &whats()}) {
+        SCOPED_TRACE(p->name);
+        m_productServer->addReply(httpReply(200, "OK", "up"));
+        RecordingTab tab = productTab();
+        CheckRunSettings s = settings(tab);
+        s.statusEndpointFault = fault;
+        runCheck(*p, tab, service(), s);
+        expectOutcome(tab, kRedError, kInternalGreen);
+        EXPECT_EQ(tab.causes().front(), "external: " + fault);
+    }
+    EXPECT_TRUE(m_statusService->requests().empty());
+}
+
 TEST_F(CheckRunTest, BuildsBothUrlsFromTheBoxFieldAndSuffix) {
     struct Case {
         const char* name;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -303,6 +306,7 @@ TEST(QuelvarCheckTest, RejectsMalformedCommandLines) {
         {"two products", {"api", "web"}, "more than one product: web"},
         {"unknown option", {"api", "--verbosity"}, "unknown option --verbosity"},
         {"repeated verbose", {"api", "--verbose", "--verbose"}, "--verbose given more than once"},
+        {"repeated json", {"api", "--json", "--json"}, "--json given more than once"},
         {"missing value", {"api", "--external"}, "--external needs a value"},
         {"repeated option",
          {"web", "--internal", "a", "--internal", "b"},
@@ -324,6 +328,258 @@ TEST(QuelvarCheckTest, RejectsMalformedCommandLines) {
                   0u)
             << result.err;
     }
+}
+
+// The members of a JSON object, in order.
+std::vector<std::string> memberNames(const rapidjson::Value& object) {
+    std::vector<std::string> names;
+    for (auto member = object.MemberBegin(); member != object.MemberEnd(); ++member) {
+        names.emplace_back(member->name.GetString(), member->name.GetStringLength());
+    }
+    return names;
+}
+
+struct JsonHalf {
+    const char* verdict;
+    std::optional<std::string> line;
+    std::string cause;
+};
+
+// Checks one half of the report against its form and the expected values.
+void expectHalf(const rapidjson::Value& half, const JsonHalf& expected) {
+    ASSERT_TRUE(half.IsObject());
+    EXPECT_EQ(memberNames(half),
+              (std::vector<std::string>{"verdict", "line", "cause", "durationMs"}));
+    ASSERT_TRUE(half["verdict"].IsString());
+    EXPECT_EQ(std::string(half["verdict"].GetString()), expected.verdict);
+    if (expected.line) {
+        ASSERT_TRUE(half["line"].IsString());
+        EXPECT_EQ(std::string(half["line"].GetString()), *expected.line);
+    } else {
+        EXPECT_TRUE(half["line"].IsNull());
+    }
+    ASSERT_TRUE(half["cause"].IsString());
+    EXPECT_EQ(std::string(half["cause"].GetString(), half["cause"].GetStringLength()),
+              expected.cause);
+    ASSERT_TRUE(half["durationMs"].IsInt64());
+    EXPECT_GE(half["durationMs"].GetInt64(), 0);
+}
+
+// --json: one object on standard output, nothing else, for every pair of verdicts; causes with
+// quotation marks and non-ASCII text arrive as written.
+TEST(QuelvarCheckTest, JsonReportsEveryPairOfVerdicts) {
+    const std::string greenReply = kGreenReply;
+    const std::string redReply =
+        statusReply(R"({"response":{"chain":[{"statusCode":301},{"statusCode":200}]}})");
+    const std::string noneReply = httpReply(503, "Service Unavailable");
+    const std::string quotedReply =
+        statusReply(R"({"response":{"chain":[{"statusCode":"\"Não\" 200"}]}})");
+    const JsonHalf externalGreen{"green", "Conexão Externa - ok",
+                                 R"(first chain statusCode is "200")"};
+    const JsonHalf externalRed{"red", "Conexão Externa - Erro",
+                               R"(first chain statusCode is "301")"};
+    const JsonHalf externalNone{"none", "Serviço de teste de conexão externa fora do ar.",
+                                "status service replied with status 503"};
+    const JsonHalf externalQuoted{"red", "Conexão Externa - Erro",
+                                  R"(first chain statusCode is ""Não" 200")"};
+    const JsonHalf internalGreen{"green", "Conexão Interna - ok", "reply status 200"};
+    const JsonHalf internalRed{"red", "Conexão Interna - Erro", refusedOnOneLine()};
+    const JsonHalf internalNone{"none", std::nullopt, "reply status 204"};
+    struct Case {
+        const char* name;
+        std::string statusAnswer;
+        std::optional<std::string> internalAnswer;  // nothing: the internal port refuses
+        JsonHalf external;
+        JsonHalf internal;
+    };
+    const Case cases[] = {
+        {"green, green", greenReply, httpReply(200, "OK"), externalGreen, internalGreen},
+        {"green, red", greenReply, std::nullopt, externalGreen, internalRed},
+        {"green, none", greenReply, httpReply(204, "No Content"), externalGreen, internalNone},
+        {"red, green", redReply, httpReply(200, "OK"), externalRed, internalGreen},
+        {"red, red", redReply, std::nullopt, externalRed, internalRed},
+        {"red, none", redReply, httpReply(204, "No Content"), externalRed, internalNone},
+        {"none, green", noneReply, httpReply(200, "OK"), externalNone, internalGreen},
+        {"none, red", noneReply, std::nullopt, externalNone, internalRed},
+        {"none, none", noneReply, httpReply(204, "No Content"), externalNone, internalNone},
+        {"quotes and non-ASCII in the cause", quotedReply, httpReply(200, "OK"), externalQuoted,
+         internalGreen},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer statusService;
+        statusService.addReply(c.statusAnswer);
+        ScriptedServer internalServer;
+        if (c.internalAnswer) {
+            internalServer.addReply(*c.internalAnswer);
+        }
+        const std::string internal = c.internalAnswer
+                                         ? internalServer.authority()
+                                         : "127.0.0.1:" + std::to_string(test::unusedPort());
+        const std::string statusUrl = statusService.url("/v1/status");
+        const auto result = check({"web", "--external", "portal.invalid", "--internal", internal,
+                                   "--status-url", statusUrl, "--json"});
+        const bool green = std::string(c.external.verdict) == "green" &&
+                           std::string(c.internal.verdict) == "green";
+        EXPECT_EQ(result.exitStatus, green ? 0 : 1);
+        EXPECT_EQ(result.err, "");
+        ASSERT_TRUE(result.out.ends_with("}\n")) << result.out;
+        EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+
+        rapidjson::Document report;
+        report.Parse(result.out.c_str());
+        ASSERT_FALSE(report.HasParseError()) << result.out;
+        ASSERT_TRUE(report.IsObject());
+        EXPECT_EQ(memberNames(report),
+                  (std::vector<std::string>{"tab", "statusEndpoint", "statusEndpointSource",
+                                            "external", "internal", "durationMs"}));
+        EXPECT_EQ(std::string(report["tab"].GetString()), "web");
+        EXPECT_EQ(std::string(report["statusEndpoint"].GetString()), statusUrl);
+        EXPECT_EQ(std::string(report["statusEndpointSource"].GetString()), "--status-url");
+        expectHalf(report["external"], c.external);
+        expectHalf(report["internal"], c.internal);
+        // The whole run holds both halves and the one-second pause, which the internal
+        // half's own time leaves out.
+        ASSERT_TRUE(report["durationMs"].IsInt64());
+        EXPECT_GE(report["durationMs"].GetInt64(), report["external"]["durationMs"].GetInt64() +
+                                                       report["internal"]["durationMs"].GetInt64() +
+                                                       1000);
+    }
+}
+
+// A copy of quelvar-check in a folder of its own, so that a quelvar.ini can stand beside it.
+class ProgramCopy {
+public:
+    ProgramCopy() {
+        const std::filesystem::path original(QUELVAR_CHECK_PROGRAM);
+        m_program = std::filesystem::path(m_dir.path()) / original.filename();
+        std::filesystem::copy_file(original, m_program);
+    }
+    std::string program() const { return m_program.string(); }
+    void writeIni(const std::string& bytes) const { m_dir.write("quelvar.ini", bytes); }
+    test::ProgramResult check(const std::vector<std::string>& arguments) const {
+        return runProgram(program(), arguments, kLimit);
+    }
+
+private:
+    test::TempDir m_dir;
+    std::filesystem::path m_program;
+};
+
+// Points the places after the program's own folder at an empty directory for the test's
+// programs: $XDG_CONFIG_HOME on Linux (Windows looks beside the program only).
+class EmptyConfigHome {
+public:
+    EmptyConfigHome() {
+#ifndef _WIN32
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old != nullptr) {
+            m_old = old;
+        }
+        ::setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
+#endif
+    }
+    ~EmptyConfigHome() {
+#ifndef _WIN32
+        if (m_old) {
+            ::setenv("XDG_CONFIG_HOME", m_old->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_CONFIG_HOME");
+        }
+#endif
+    }
+    EmptyConfigHome(const EmptyConfigHome&) = delete;
+    EmptyConfigHome& operator=(const EmptyConfigHome&) = delete;
+
+private:
+    test::TempDir m_dir;
+    std::optional<std::string> m_old;
+};
+
+const std::string kNotAHost =
+    "quelvar.ini, line 2: \"https://x/\" is not a host; write only the host and an optional "
+    "port.\n";
+
+// A quelvar.ini beside the program points the run at a status service over HTTPS; a wrong one
+// stops it before anything is asked, unless --status-url is given.
+TEST(QuelvarCheckTest, QuelvarIniGivesTheStatusService) {
+    const EmptyConfigHome configHome;
+    const ProgramCopy copy;
+    const test::Certificate certificate = test::makeCertificate();
+    ScriptedServer statusService(test::TlsSettings{certificate.certPem, certificate.keyPem});
+    const std::string endpoint = "https://" + statusService.authority() + "/v1/status";
+    ScriptedServer internalServer;
+
+    copy.writeIni("; the status service of this site\r\n[status]\r\nhost = " +
+                  statusService.authority() + "\r\n");
+    statusService.addReply(kGreenReply);
+    internalServer.addReply(httpReply(200, "OK"));
+    auto result = copy.check({"web", "--external", "portal.invalid", "--internal",
+                              internalServer.authority(), "--verbose"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out,
+              expectedOutput("Conexão Externa - ok", "Conexão Interna - ok", "green", "green"));
+    ASSERT_EQ(statusService.requests().size(), 1u);
+    EXPECT_EQ(parseRequest(statusService.requests()[0]).requestLine, "POST /v1/status HTTP/1.1");
+    const std::string read = "quelvar.ini; status endpoint " + endpoint + "\n";
+    const std::size_t readEnd = result.err.find('\n') + 1;
+    EXPECT_EQ(result.err.rfind("read ", 0), 0u) << result.err;
+    EXPECT_TRUE(result.err.substr(0, readEnd).ends_with(read)) << result.err;
+
+    // The report names the file the endpoint came from.
+    statusService.addReply(kGreenReply);
+    internalServer.addReply(httpReply(200, "OK"));
+    result = copy.check({"web", "--external", "portal.invalid", "--internal",
+                         internalServer.authority(), "--json"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    rapidjson::Document report;
+    report.Parse(result.out.c_str());
+    ASSERT_FALSE(report.HasParseError()) << result.out;
+    EXPECT_EQ(std::string(report["statusEndpoint"].GetString()), endpoint);
+    EXPECT_TRUE(std::string(report["statusEndpointSource"].GetString()).ends_with("quelvar.ini"))
+        << result.out;
+    EXPECT_EQ(statusService.requests().size(), 2u);
+
+    // A wrong file: its message on standard error, exit status 2, nothing asked.
+    copy.writeIni("[status]\nhost = https://x/\n");
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "log lines");
+        std::vector<std::string> arguments{"web", "--internal", internalServer.authority()};
+        if (json) {
+            arguments.push_back("--json");
+        }
+        result = copy.check(arguments);
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("quelvar-check: ", 0), 0u) << result.err;
+        EXPECT_TRUE(result.err.ends_with(kNotAHost)) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    }
+    EXPECT_EQ(statusService.requests().size(), 2u);
+    EXPECT_EQ(internalServer.requests().size(), 2u);
+
+    // --status-url overrides the file, wrong or not, which is then not read at all.
+    ScriptedServer other;
+    other.addReply(kGreenReply);
+    result = copy.check({"web", "--status-url", other.url("/v1/status"), "--verbose"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err.find("quelvar.ini"), std::string::npos) << result.err;
+    EXPECT_EQ(other.requests().size(), 1u);
+}
+
+TEST(QuelvarCheckTest, VerboseSaysWhenNoQuelvarIniIsFound) {
+#ifndef _WIN32
+    if (std::filesystem::exists("/etc/quelvar/quelvar.ini")) {
+        GTEST_SKIP() << "this machine has an /etc/quelvar/quelvar.ini";
+    }
+#endif
+    const EmptyConfigHome configHome;
+    const ProgramCopy copy;
+    const auto copied = copy.check(
+        {"web", "--verbose", "--internal", "127.0.0.1:1", "--external", "portal.invalid"});
+    EXPECT_EQ(copied.err.rfind("no quelvar.ini found; status endpoint " QUELVAR_STATUS_URL "\n", 0),
+              0u)
+        << copied.err;
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ expect_file "$client" usr/share/applications/quelvar.desktop
 expect_file "$client" usr/share/icons/hicolor/scalable/apps/quelvar.svg
 expect_file "$client" usr/share/man/man1/quelvar.1
 expect_file "$client" usr/share/man/man1/quelvar-check.1
+expect_file "$client" etc/quelvar/quelvar.ini.example
+dpkg-deb -I "$client" conffiles | grep -qx /etc/quelvar/quelvar.ini.example ||
+  fail "quelvar does not mark /etc/quelvar/quelvar.ini.example as a conffile"
 expect_no_file "$client" usr/bin/quelvar-status
 expect_file "$service" usr/bin/quelvar-status
 expect_file "$service" usr/share/man/man1/quelvar-status.1
@@ -58,4 +61,11 @@ if grep -q '@[A-Z_]*@' "$unit"; then fail "unit holds an unreplaced @VARIABLE@: 
 "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar-check api|web|whats" || fail "quelvar-check --help"
 "$stage/usr/bin/quelvar-status" --help | grep -q -- "--listen" || fail "quelvar-status --help"
 man -l "$stage/usr/share/man/man1/quelvar.1" >/dev/null 2>&1 || true
+for page in quelvar.1 quelvar-check.1; do
+  grep -q "quelvar.ini" "$stage/usr/share/man/man1/$page" || fail "$page does not name quelvar.ini"
+done
+# roff writes the option's hyphens as \-.
+grep -qF -- '\-\-json' "$stage/usr/share/man/man1/quelvar-check.1" || fail "quelvar-check.1 lacks --json"
+XDG_CONFIG_HOME="$work/none" "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar.ini" ||
+  fail "quelvar-check --help does not name quelvar.ini"
 echo "package_debian: 1 passed, 0 failed"

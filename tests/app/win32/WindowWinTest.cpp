@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/win32/EventErrorBox.h"
+#include "app/win32/Startup.h"
 #include "app/win32/TfmPrincipal.h"
 #include "app/win32/Theme.h"
 #include "app/win32/WindowCheckTab.h"
@@ -28,8 +29,11 @@
 #include "settings/SettingsFile.h"
 #include "tests/app/win32/BoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
+#include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/LoopbackSocket.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/fixtures/Wine.h"
 
 namespace quelvar {
 namespace {
@@ -1017,6 +1021,207 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
         w.TestaPortas(L"whats");
         EXPECT_TRUE(windowText(w.memoWhatsLog).starts_with(kExternalStart));
     }
+}
+
+// A wrong quelvar.ini is shown in the event error box before the window, which then opens:
+// every external check fails with the file's message, and the internal probe works.
+TEST_F(WindowWinTest, QuelvarIniErrorsComeInABoxBeforeTheWindow) {
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: a directory of that name
+        std::wstring message;
+    };
+    const Case cases[] = {
+        {"scheme and path", "[status]\nhost = https://x/\n",
+         L"%, line 2: \"https://x/\" is not a host; write only the host and an optional port."},
+        {"host twice, no full stop after a parenthesis",
+         "[status]\r\nhost = a.example\r\nhost = b.example\r\n",
+         L"%, line 3: host given twice (first on line 2)"},
+        {"not UTF-8", "[status]\n; S\xE3o Paulo\nhost = a.example\n",
+         L"%, line 2: not UTF-8 text."},
+        {"a directory", "",
+         L"Cannot open file \"%\". " + toWide(systemMessage(ERROR_ACCESS_DENIED)) + L"."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::TempDir dir;
+        const std::filesystem::path ini =
+            std::filesystem::path(dir.path()).make_preferred() / "quelvar.ini";
+        if (c.bytes.empty()) {
+            std::filesystem::create_directory(ini);
+        } else {
+            dir.write("quelvar.ini", c.bytes);
+        }
+        std::wstring expected = c.message;
+        expected.replace(expected.find(L'%'), 1, ini.native());
+
+        std::vector<CaughtBox> boxes;
+        CheckRunSettings settings;
+        {
+            BoxCatcher catcher;
+            settings = startupRunSettings([&] { return std::vector<std::filesystem::path>{ini}; });
+            pump(20);
+            boxes = catcher.boxes();
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+        EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{expected});
+        EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"OK"});
+        EXPECT_TRUE(boxes[0].hasIcon);
+        EXPECT_EQ(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));
+
+        // A status service stands ready and is never asked.
+        ScriptedServer status;
+        status.addReply(responseReply(R"({"chain":[{"statusCode":"200"}]})"));
+        ScriptedServer internal;
+        internal.addReply(httpReply(200, "OK"));
+        CheckRunSettings quick = quickSettings(status.url("/v1/status"));
+        quick.statusEndpointFault = settings.statusEndpointFault;
+        TfmPrincipal w(quick, rubyGraphite());
+        EXPECT_TRUE(showWindow(w).empty());
+        SetWindowTextW(w.edtWebInterno.edit, toWide(internal.authority()).c_str());
+        w.TestaPortas(L"web");
+        EXPECT_EQ(windowText(w.memoWebLog), kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" +
+                                                kSeparatorAndInternalStart +
+                                                L"Conex\u00e3o Interna - ok\r\n");
+        EXPECT_TRUE(shown(w.imgWebExtRed));
+        EXPECT_FALSE(shown(w.imgWebExtGreen));
+        EXPECT_TRUE(shown(w.imgWebIntGreen));
+        EXPECT_TRUE(status.requests().empty());
+    }
+}
+
+// Returns the Unix path of a Windows path under Wine (its kernel32 exports
+// wine_get_unix_file_name), or an empty text.
+std::string unixPath(const std::filesystem::path& path) {
+    using Function = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr) {
+        return {};
+    }
+    char* unix = toUnix(path.c_str());
+    if (unix == nullptr) {
+        return {};
+    }
+    std::string text = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return text;
+}
+
+// Runs a Unix shell command and waits for it: Wine's CreateProcessW starts a Unix program by
+// its Unix path. Returns whether it could be started.
+bool runUnixShell(const std::string& command, DWORD waitMs) {
+    std::wstring line = L"/bin/sh -c \"" + toWide(command) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(L"/bin/sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, waitMs);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
+}
+
+// The Linux quelvar-status, started from under Wine on a free loopback port with a generated
+// certificate. Its output goes nowhere, so that it holds none of the test's; it is stopped by
+// its process number, and timeout(1) bounds it should the test die first.
+class UnixStatusService {
+public:
+    UnixStatusService(const test::TempDir& dir, std::uint16_t port) : m_port(port) {
+        const test::Certificate certificate = test::makeCertificate();
+        const std::string cert = unixPath(dir.write("status.crt", certificate.certPem));
+        const std::string key = unixPath(dir.write("status.key", certificate.keyPem));
+        m_pidFile = unixPath(std::filesystem::path(dir.path()) / "status.pid");
+        // In the background, its number (that of timeout(1), which hands a signal on) kept.
+        m_started =
+            runUnixShell("/usr/bin/timeout 120 '" + std::string(QUELVAR_LINUX_STATUS_PROGRAM) +
+                             "' --listen 127.0.0.1:" + std::to_string(port) + " --tls-cert '" +
+                             cert + "' --tls-key '" + key +
+                             "' --allow-private --rate-per-minute 0 "
+                             "</dev/null >/dev/null 2>&1 & echo $! >'" +
+                             m_pidFile + "'",
+                         10000);
+    }
+    ~UnixStatusService() {
+        if (m_started) {
+            runUnixShell("kill $(cat '" + m_pidFile + "')", 10000);
+        }
+    }
+    UnixStatusService(const UnixStatusService&) = delete;
+    UnixStatusService& operator=(const UnixStatusService&) = delete;
+
+    // Returns whether the service accepts connections within the wait.
+    bool waitUntilListening(std::chrono::milliseconds wait) const {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (m_started && std::chrono::steady_clock::now() < deadline) {
+            try {
+                test::LoopbackSocket::connectTo("127.0.0.1", m_port);
+                return true;
+            } catch (const std::exception&) {
+                Sleep(50);
+            }
+        }
+        return false;
+    }
+
+private:
+    std::uint16_t m_port;
+    std::string m_pidFile;
+    bool m_started = false;
+};
+
+// A quelvar.ini that names a real quelvar-status on a port of its own: the window asks it over
+// HTTPS with the service's own certificate, and the external indicator turns green.
+TEST_F(WindowWinTest, QuelvarIniPointsTheWindowAtARealStatusService) {
+    if (!test::runsUnderWine()) {
+        GTEST_SKIP() << "the Linux quelvar-status is started through Wine";
+    }
+    // Wine's drive Z: is the Unix root.
+    ASSERT_NE(GetFileAttributesW(toWide(std::string("Z:") + QUELVAR_LINUX_STATUS_PROGRAM).c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "no Linux quelvar-status at " << QUELVAR_LINUX_STATUS_PROGRAM
+        << " (build it with the ci preset first, or set QUELVAR_LINUX_STATUS_PROGRAM)";
+    const test::TempDir dir;
+    const std::uint16_t port = test::unusedPort();
+    ASSERT_NE(port, 8443);
+    const UnixStatusService service(dir, port);
+    ASSERT_TRUE(service.waitUntilListening(10s));
+    const std::filesystem::path ini = std::filesystem::path(
+        dir.write("quelvar.ini", "[status]\r\nhost = 127.0.0.1:" + std::to_string(port) + "\r\n"));
+
+    CheckRunSettings settings;
+    {
+        BoxCatcher catcher;
+        settings = startupRunSettings([&] { return std::vector<std::filesystem::path>{ini}; });
+        pump(20);
+        EXPECT_TRUE(catcher.boxes().empty());
+    }
+    EXPECT_EQ(settings.statusEndpoint, "https://127.0.0.1:" + std::to_string(port) + "/v1/status");
+    EXPECT_TRUE(settings.statusEndpointFault.empty());
+
+    ScriptedServer external;
+    external.addReply(httpReply(200, "OK", "loja"));
+    ScriptedServer internal;
+    internal.addReply(httpReply(200, "OK", "loja"));
+    settings.pause = 0ms;
+    TfmPrincipal w(settings, rubyGraphite());
+    EXPECT_EQ(w.RESTClient1.baseURL(), settings.statusEndpoint);
+    EXPECT_TRUE(showWindow(w).empty());
+    SetWindowTextW(w.edtWebExterno.edit, toWide(external.authority()).c_str());
+    SetWindowTextW(w.edtWebInterno.edit, toWide(internal.authority()).c_str());
+    w.TestaPortas(L"web");
+    EXPECT_EQ(windowText(w.memoWebLog), kExternalStart + L"Conex\u00e3o Externa - ok\r\n" +
+                                            kSeparatorAndInternalStart +
+                                            L"Conex\u00e3o Interna - ok\r\n");
+    EXPECT_TRUE(shown(w.imgWebExtGreen));
+    EXPECT_FALSE(shown(w.imgWebExtRed));
+    EXPECT_TRUE(shown(w.imgWebIntGreen));
+    ASSERT_EQ(external.requests().size(), 1u);
+    EXPECT_TRUE(external.requests()[0].starts_with("GET /lumora_web/loja HTTP/1.1\r\n"));
 }
 
 // The settings file is read by the show event only: at the show from hidden, not when tabs
