@@ -73,7 +73,7 @@ CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
     CheckRunSettings settings;
     settings.statusEndpoint =
         statusEndpoint.empty()
-            ? "http://127.0.0.1:" + std::to_string(quelvar::test::unusedPort()) + "/v1/status"
+            ? "http://127.0.0.1:" + std::to_string(quelvar::test::refusingPort()) + "/v1/status"
             : statusEndpoint;
     settings.pause = 0ms;
     settings.directTimeouts.connect = 5000ms;

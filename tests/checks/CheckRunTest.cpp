@@ -401,7 +401,7 @@ TEST_F(CheckRunTest, DecidesTheExternalVerdictOnEveryTab) {
                 // A port on which nothing listens.
                 CheckRunSettings unreachable = settings(tab);
                 unreachable.statusEndpoint =
-                    "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/v1/status";
+                    "http://127.0.0.1:" + std::to_string(test::refusingPort()) + "/v1/status";
                 runCheck(*p, tab, service(), unreachable);
                 EXPECT_EQ(m_pauses.back(), 1000ms);
             }
@@ -480,7 +480,7 @@ TEST_F(CheckRunTest, GivesTheInternalVerdictOfEachProfile) {
             RecordingTab tab =
                 c.answers.empty()
                     ? RecordingTab(kExternalField,
-                                   "127.0.0.1:" + std::to_string(test::unusedPort()), false)
+                                   "127.0.0.1:" + std::to_string(test::refusingPort()), false)
                     : productTab();
             run(*p, tab);
             expectOutcome(tab, kGreenOk, p->probe == ProbeProfile::Direct ? c.direct : c.service);
@@ -512,7 +512,7 @@ TEST_F(CheckRunTest, ReportsEachHalfsCauseAfterItsVerdict) {
                                 }));
 
     m_statusService->addReply(httpReply(200, "OK", R"({"response":{"code":"EPROTO"}})"));
-    RecordingTab failed(kExternalField, "127.0.0.1:" + std::to_string(test::unusedPort()), false);
+    RecordingTab failed(kExternalField, "127.0.0.1:" + std::to_string(test::refusingPort()), false);
     m_productRequestsBefore = m_productServer->requests().size();
     run(api(), failed);
     EXPECT_EQ(failed.causes(), (std::vector<std::string>{

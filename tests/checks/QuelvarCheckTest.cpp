@@ -93,7 +93,7 @@ TEST(QuelvarCheckTest, WebRunOverHttpsWithBothHalvesRed) {
     statusService.addReply(statusReply(R"({"response":{"chain":[{"statusCode":"301"}]}})"));
 
     const auto result = check({"web", "--https", "--external=portal.invalid", "--internal",
-                               "127.0.0.1:" + std::to_string(test::unusedPort()), "--status-url",
+                               "127.0.0.1:" + std::to_string(test::refusingPort()), "--status-url",
                                statusService.url("/v1/status")});
     EXPECT_EQ(result.out,
               expectedOutput("Conexão Externa - Erro", "Conexão Interna - Erro", "red", "red"));
@@ -242,10 +242,10 @@ TEST(QuelvarCheckTest, VerbosePrintsEachHalfsCause) {
         const std::string statusUrl =
             c.statusAnswer
                 ? statusService.url("/v1/status")
-                : "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/v1/status";
+                : "http://127.0.0.1:" + std::to_string(test::refusingPort()) + "/v1/status";
         const std::string internal = c.internalAnswer
                                          ? internalServer.authority()
-                                         : "127.0.0.1:" + std::to_string(test::unusedPort());
+                                         : "127.0.0.1:" + std::to_string(test::refusingPort());
         const std::vector<std::string> arguments = {c.product,    "--external", "portal.invalid",
                                                     "--internal", internal,     "--status-url",
                                                     statusUrl};
@@ -415,7 +415,7 @@ TEST(QuelvarCheckTest, JsonReportsEveryPairOfVerdicts) {
         }
         const std::string internal = c.internalAnswer
                                          ? internalServer.authority()
-                                         : "127.0.0.1:" + std::to_string(test::unusedPort());
+                                         : "127.0.0.1:" + std::to_string(test::refusingPort());
         const std::string statusUrl = statusService.url("/v1/status");
         const auto result = check({"web", "--external", "portal.invalid", "--internal", internal,
                                    "--status-url", statusUrl, "--json"});

@@ -684,7 +684,7 @@ TEST(DirectClientTest, ReportsSocketErrors) {
         std::string message;
     };
     const Case cases[] = {
-        {"refused port", "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/",
+        {"refused port", "http://127.0.0.1:" + std::to_string(test::refusingPort()) + "/",
          test::socketFailure(test::SocketFailure::Refused)},
         // A blank makes the name invalid, so the resolver fails without asking any server.
         {"blank in the host name", "http://local host:8080/healthcheck",

@@ -772,7 +772,7 @@ TEST_F(RestWireTest, LargeBodyGoesWithoutExpect) {
 TEST_F(RestWireTest, RefusedPortFailsWhileSending) {
     ServiceProfile profile;
     const std::string url =
-        "http://127.0.0.1:" + std::to_string(quelvar::test::unusedPort()) + "/x";
+        "http://127.0.0.1:" + std::to_string(quelvar::test::refusingPort()) + "/x";
     EXPECT_THROW_MESSAGE(
         profile.get(url), quelvar::Error,
         "REST request failed: " + transportFailure(TransportFailure::ConnectionRefused));

@@ -151,8 +151,9 @@ const ClientCase kCases[] = {
      },
      {"red", "Certificado HTTPS está expirado."},
      {"red", "Certificado HTTPS está expirado."}},
-    {"port refuses", [](auto&) { return "http://127.0.0.1:" + std::to_string(unusedPort()) + "/"; },
-     kOffline, kOffline},
+    {"port refuses",
+     [](auto&) { return "http://127.0.0.1:" + std::to_string(refusingPort()) + "/"; }, kOffline,
+     kOffline},
 };
 
 // The client asks the service directly, whatever proxy the environment names.

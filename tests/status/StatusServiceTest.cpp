@@ -194,7 +194,8 @@ std::string tlsTarget(std::vector<std::shared_ptr<void>>& holder, const Certific
 }
 
 const FailureCase kFailureCases[] = {
-    {"refused port", [](auto&) { return "http://127.0.0.1:" + std::to_string(unusedPort()) + "/"; },
+    {"refused port",
+     [](auto&) { return "http://127.0.0.1:" + std::to_string(refusingPort()) + "/"; },
      "ECONNREFUSED"},
     {"reset without reply",
      [](auto& holder) {
@@ -324,7 +325,8 @@ TEST(StatusServiceTest, FineCertificateGivesItsDaysUntilExpiry) {
 
 TEST(StatusServiceTest, FailureAfterRedirectKeepsTheHopsBefore) {
     ScriptedServer target;
-    target.addReply(redirectTo("http://127.0.0.1:" + std::to_string(unusedPort()) + "/gone", 307));
+    target.addReply(
+        redirectTo("http://127.0.0.1:" + std::to_string(refusingPort()) + "/gone", 307));
     ServiceUnderTest service;
     const auto reply = service.check(target.url());
     EXPECT_EQ(chainStatuses(reply), std::vector<int>{307});
@@ -626,7 +628,7 @@ TEST(StatusServiceTest, ServesHealthAndMetrics) {
     target.setFallback(Exchange{kOk});
     ServiceUnderTest service;
     service.check(target.url());
-    service.check("http://127.0.0.1:" + std::to_string(unusedPort()) + "/");
+    service.check("http://127.0.0.1:" + std::to_string(refusingPort()) + "/");
     httpRequest("GET", service.url("/nothing"), "");
     const HttpReply health = httpRequest("GET", service.url("/healthcheck"), "");
     EXPECT_EQ(health.status, 200);
