@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 
 namespace quelvar {
 
+struct FormControl;
 class WindowCheckTab;
 
 // The main window in Win32 and the common controls: three tabs, one per product, each with its
@@ -147,12 +149,13 @@ private:
     HWND createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
                        DWORD extendedStyle, HWND parent, RECT logical);
     HWND createContainer(HWND parent, RECT logical, bool bevel);
-    HWND createGroupBox(HWND parent, const wchar_t* caption, RECT logical);
-    HWND createButton(HWND parent, RECT logical);
-    LabeledEdit createEdit(HWND parent, const wchar_t* label, RECT logical, const wchar_t* hint,
-                           bool readOnly);
-    HWND createCheckBox(HWND parent, RECT logical);
-    HWND createLog(HWND parent);
+    HWND createFromRow(const FormControl& row);
+    HWND createGroupBox(HWND parent, const std::wstring& caption, RECT logical);
+    HWND createButton(HWND parent, const std::wstring& caption, RECT logical);
+    LabeledEdit createEdit(HWND parent, const std::wstring& label, RECT logical,
+                           const std::wstring& hint, bool readOnly);
+    HWND createCheckBox(HWND parent, const std::wstring& caption, RECT logical);
+    HWND createLog(HWND parent, RECT logical);
     HWND createIndicator(HWND parent, const Picture& picture, RECT logical);
     void setTabOrders();
     void layout();
@@ -183,6 +186,8 @@ private:
     std::unique_ptr<Brushes> m_brushes;
     std::vector<Placement> m_placements;
     std::vector<LabeledEdit*> m_edits;
+    // Each control (the field of a labelled edit) by its member's name, the window by its own.
+    std::map<std::string_view, HWND> m_controls;
     std::vector<std::wstring> m_hints;
     std::unique_ptr<WindowCheckTab> m_apiTab;
     std::unique_ptr<WindowCheckTab> m_webTab;
