@@ -128,6 +128,25 @@ QWidget* makeControl(const FormControl& row, QWidget* parent) {
     return nullptr;
 }
 
+template <typename Widget>
+Widget* child(QWidget& window, std::string_view name) {
+    return window.findChild<Widget*>(text(name));
+}
+
+// Makes the check run's view of the tab of the kind, from the controls the form names.
+std::unique_ptr<WindowCheckTab> makeCheckTab(QWidget& window, CheckKind kind) {
+    const FormTab& tab = MainForm::tab(kind);
+    WindowCheckTab::Controls controls{child<QLineEdit>(window, tab.externo),
+                                      child<QLineEdit>(window, tab.interno),
+                                      child<QCheckBox>(window, tab.https),
+                                      child<LogBox>(window, tab.log),
+                                      {}};
+    for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
+        controls.indicators[i] = child<QLabel>(window, tab.indicators[i]);
+    }
+    return std::make_unique<WindowCheckTab>(&window, controls);
+}
+
 }  // namespace
 
 TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
@@ -156,27 +175,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
     createControls();
     setTabOrders();
 
-    m_apiTab = std::make_unique<WindowCheckTab>(
-        this,
-        WindowCheckTab::Controls{edtApiExterno,
-                                 edtApiInterno,
-                                 cbApiHttps,
-                                 memoAPILog,
-                                 {imgApiExtGreen, imgApiExtRed, imgApiIntGreen, imgApiIntRed}});
-    m_webTab = std::make_unique<WindowCheckTab>(
-        this,
-        WindowCheckTab::Controls{edtWebExterno,
-                                 edtWebInterno,
-                                 cbWebHttps,
-                                 memoWebLog,
-                                 {imgWebExtGreen, imgWebExtRed, imgWebIntGreen, imgWebIntRed}});
-    m_whatsTab = std::make_unique<WindowCheckTab>(
-        this, WindowCheckTab::Controls{
-                  edtWhatsExterno,
-                  edtWhatsInterno,
-                  cbWhatsHttps,
-                  memoWhatsLog,
-                  {imgWhatsExtGreen, imgWhatsExtRed, imgWhatsIntGreen, imgWhatsIntRed}});
+    m_apiTab = makeCheckTab(*this, CheckKind::Api);
+    m_webTab = makeCheckTab(*this, CheckKind::Web);
+    m_whatsTab = makeCheckTab(*this, CheckKind::Whats);
 
     connect(btnTestarPortasApi, &QPushButton::clicked, this,
             [this] { handleEvent([this] { btnTestarPortasApiClick(btnTestarPortasApi); }); });

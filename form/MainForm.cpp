@@ -130,6 +130,33 @@ constexpr FormControl kControls[] = {
     indicator("imgWhatsIntGreen", kGreen, "GroupBox3", {364, 42, 20, 21}),
 };
 
+constexpr FormTab kTabs[] = {
+    {CheckKind::Api,
+     "TabSheet1",
+     "btnTestarPortasApi",
+     "edtApiExterno",
+     "edtApiInterno",
+     "cbApiHttps",
+     "memoAPILog",
+     {"imgApiExtGreen", "imgApiExtRed", "imgApiIntGreen", "imgApiIntRed"}},
+    {CheckKind::Web,
+     "TabSheet2",
+     "btnTestarPortasWeb",
+     "edtWebExterno",
+     "edtWebInterno",
+     "cbWebHttps",
+     "memoWebLog",
+     {"imgWebExtGreen", "imgWebExtRed", "imgWebIntGreen", "imgWebIntRed"}},
+    {CheckKind::Whats,
+     "TabSheet3",
+     "btnTestarPortasWhats",
+     "edtWhatsExterno",
+     "edtWhatsInterno",
+     "cbWhatsHttps",
+     "memoWhatsLog",
+     {"imgWhatsExtGreen", "imgWhatsExtRed", "imgWhatsIntGreen", "imgWhatsIntRed"}},
+};
+
 }  // namespace
 
 std::span<const FormControl> MainForm::controls() {
@@ -175,6 +202,15 @@ int MainForm::sheetIndex(std::string_view name) {
         }
     }
     throw Error("No tab sheet of the main window is named " + std::string(name));
+}
+
+const FormTab& MainForm::tab(CheckKind kind) {
+    for (const FormTab& each : kTabs) {
+        if (each.kind == kind) {
+            return each;
+        }
+    }
+    throw Error("No tab of the main window has that check kind");
 }
 
 }  // namespace quelvar

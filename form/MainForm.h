@@ -1,9 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "checks/Product.h"
 
 namespace quelvar {
 
@@ -53,6 +56,20 @@ struct FormControl {
     bool readOnly;
 };
 
+// The members of one product's tab, by name: what its button starts and its check run works
+// on.
+struct FormTab {
+    CheckKind kind;
+    std::string_view sheet;
+    std::string_view button;
+    std::string_view externo;
+    std::string_view interno;
+    std::string_view https;
+    std::string_view log;
+    // External green and red, internal green and red.
+    std::array<std::string_view, 4> indicators;
+};
+
 // The main window TfmPrincipal as data: every member in declaration order with its kind,
 // parent, rectangle, texts, tab order and initial state. The Qt and the Win32 window build
 // their controls from it and their tests check each control against it.
@@ -80,6 +97,8 @@ public:
     // Returns the index of the tab sheet among the tab control's sheets; throws Error for a
     // member that is no tab sheet.
     static int sheetIndex(std::string_view name);
+    // Returns the tab of the check kind.
+    static const FormTab& tab(CheckKind kind);
 
     // Calls visit(member, row) for each member of the window, in declaration order, with the
     // row of the table that describes it. Window is either window class; each row's name is

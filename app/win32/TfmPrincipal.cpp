@@ -218,27 +218,22 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     layout();
     resizeToClient();
 
-    m_apiTab = std::make_unique<WindowCheckTab>(
-        m_window,
-        WindowCheckTab::Controls{edtApiExterno,
-                                 edtApiInterno,
-                                 cbApiHttps,
-                                 memoAPILog,
-                                 {imgApiExtGreen, imgApiExtRed, imgApiIntGreen, imgApiIntRed}});
-    m_webTab = std::make_unique<WindowCheckTab>(
-        m_window,
-        WindowCheckTab::Controls{edtWebExterno,
-                                 edtWebInterno,
-                                 cbWebHttps,
-                                 memoWebLog,
-                                 {imgWebExtGreen, imgWebExtRed, imgWebIntGreen, imgWebIntRed}});
-    m_whatsTab = std::make_unique<WindowCheckTab>(
-        m_window, WindowCheckTab::Controls{
-                      edtWhatsExterno,
-                      edtWhatsInterno,
-                      cbWhatsHttps,
-                      memoWhatsLog,
-                      {imgWhatsExtGreen, imgWhatsExtRed, imgWhatsIntGreen, imgWhatsIntRed}});
+    // The check runs' view of each tab, from the controls the form names.
+    const auto checkTab = [this](CheckKind kind) {
+        const FormTab& tab = MainForm::tab(kind);
+        WindowCheckTab::Controls controls{m_controls.at(tab.externo),
+                                          m_controls.at(tab.interno),
+                                          m_controls.at(tab.https),
+                                          m_controls.at(tab.log),
+                                          {}};
+        for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
+            controls.indicators[i] = m_controls.at(tab.indicators[i]);
+        }
+        return std::make_unique<WindowCheckTab>(m_window, controls);
+    };
+    m_apiTab = checkTab(CheckKind::Api);
+    m_webTab = checkTab(CheckKind::Web);
+    m_whatsTab = checkTab(CheckKind::Whats);
 }
 
 TfmPrincipal::~TfmPrincipal() {

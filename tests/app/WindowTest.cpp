@@ -900,18 +900,12 @@ private Q_SLOTS:
 
         const QString tab = text(quelvar::test::tabOfKind(tipo.toStdString()));
         if (tab == u"Api") {
-            writeConfig("const IP_EXTERNO = '" + externalAddress.toUtf8() +
-                        "';\nconst IP_INTERNO = '" + internalAddress.toUtf8() +
-                        "';\nconst USA_HTTPS = " + (https ? "true" : "false") + ";\n");
+            writeConfig(QByteArray::fromStdString(quelvar::test::apiTabConfig(
+                externalAddress.toStdString(), internalAddress.toStdString(), https)));
         }
-        std::atomic<int> pauses = 0;
-        std::atomic<long long> pausedFor = -1;
+        quelvar::test::RecordedPauses pauses;
         CheckRunSettings settings = quickSettings(status.url("/v1/status"));
-        settings.pause = 1234ms;
-        settings.sleep = [&](std::chrono::milliseconds pause) {
-            ++pauses;
-            pausedFor = pause.count();
-        };
+        pauses.recordInto(settings);
         TfmPrincipal w(settings);
         QCOMPARE(showWindow(w).size(), 0);
         w.PageControl1->setCurrentIndex(tab == u"Api" ? 0 : tab == u"Web" ? 1 : 2);
@@ -957,8 +951,8 @@ private Q_SLOTS:
             QCOMPARE(stateOf(w, each), others.value(each));
         }
         QCOMPARE(shown, visible);
-        QCOMPARE(pauses.load(), 1);
-        QCOMPARE(pausedFor.load(), 1234LL);
+        QCOMPARE(pauses.count.load(), 1);
+        QCOMPARE(pauses.lastMilliseconds.load(), 1234LL);
 
         // The fields fed the run: the status service was asked about the external URL, and
         // the internal address got the internal GET.

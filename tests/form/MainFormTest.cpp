@@ -400,6 +400,45 @@ TEST(MainFormTest, TestaPortasComparesTheKindExactly) {
     EXPECT_EQ(window.runs, (std::vector<std::string>{"api", "web", "whats", "whats"}));
 }
 
+TEST(MainFormTest, EachTabsControls) {
+    const std::pair<CheckKind, std::string_view> tabs[] = {
+        {CheckKind::Api, "Api"}, {CheckKind::Web, "Web"}, {CheckKind::Whats, "Whats"}};
+    for (const auto& [kind, product] : tabs) {
+        SCOPED_TRACE(std::string(product));
+        const FormTab& tab = MainForm::tab(kind);
+        EXPECT_EQ(tab.kind, kind);
+        const std::string named(product);
+        EXPECT_EQ(tab.button, "btnTestarPortas" + named);
+        EXPECT_EQ(tab.externo, "edt" + named + "Externo");
+        EXPECT_EQ(tab.interno, "edt" + named + "Interno");
+        EXPECT_EQ(tab.https, "cb" + named + "Https");
+        EXPECT_EQ(tab.log, kind == CheckKind::Api ? "memoAPILog" : "memo" + named + "Log");
+        const std::string_view box = MainForm::control(tab.button).parent;
+        const std::string_view panel = MainForm::control(box).parent;
+        EXPECT_EQ(MainForm::control(panel).parent, tab.sheet);
+        EXPECT_EQ(MainForm::control(tab.log).parent, panel);
+        EXPECT_EQ(MainForm::control(tab.log).kind, ControlKind::LogBox);
+        for (std::string_view field : {tab.externo, tab.interno}) {
+            EXPECT_EQ(MainForm::control(field).kind, ControlKind::LabeledEdit);
+            EXPECT_EQ(MainForm::control(field).parent, box);
+        }
+        EXPECT_EQ(MainForm::control(tab.https).kind, ControlKind::CheckBox);
+        EXPECT_EQ(MainForm::control(tab.https).parent, box);
+        // External green and red beside the external field, internal ones beside the internal.
+        const std::string roles[] = {"ExtGreen", "ExtRed", "IntGreen", "IntRed"};
+        for (std::size_t i = 0; i < 4; ++i) {
+            const FormControl& indicator = MainForm::control(tab.indicators[i]);
+            EXPECT_EQ(indicator.name, "img" + named + roles[i]);
+            EXPECT_EQ(indicator.parent, box);
+            EXPECT_EQ(indicator.kind,
+                      i % 2 == 0 ? ControlKind::GreenIndicator : ControlKind::RedIndicator);
+            const FormRect& field = MainForm::control(i < 2 ? tab.externo : tab.interno).rect;
+            EXPECT_EQ(indicator.rect.top, field.top);
+            EXPECT_GE(indicator.rect.left, field.left + field.width);
+        }
+    }
+}
+
 TEST(MainFormTest, RunScenariosNameTheirTabsIndicators) {
     std::set<std::string> names;
     for (const test::RunScenario& scenario : test::runScenarios()) {

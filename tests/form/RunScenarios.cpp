@@ -65,6 +65,19 @@ std::span<const RunScenario> runScenarios() {
     return kScenarios;
 }
 
+std::string apiTabConfig(std::string_view external, std::string_view internal, bool https) {
+    return "const IP_EXTERNO = '" + std::string(external) + "';\nconst IP_INTERNO = '" +
+           std::string(internal) + "';\nconst USA_HTTPS = " + (https ? "true" : "false") + ";\n";
+}
+
+void RecordedPauses::recordInto(CheckRunSettings& settings) {
+    settings.pause = kPause;
+    settings.sleep = [this](std::chrono::milliseconds pause) {
+        ++count;
+        lastMilliseconds = pause.count();
+    };
+}
+
 std::string_view tabOfKind(std::string_view tipo) {
     if (tipo == "api") {
         return "Api";

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "checks/CheckRun.h"
 
 namespace quelvar::test {
 
@@ -30,6 +34,21 @@ struct RunScenario {
     // The path of the external URL sent to the status service, and of the internal GET.
     std::string path;
     std::string internalPath;
+};
+
+// Returns the config.js that fills the API tab for a scenario of that tab.
+std::string apiTabConfig(std::string_view external, std::string_view internal, bool https);
+
+// The pauses a run takes before its internal probe, recorded instead of slept.
+struct RecordedPauses {
+    // The pause the scenarios' runs are given.
+    static constexpr std::chrono::milliseconds kPause{1234};
+
+    std::atomic<int> count = 0;
+    std::atomic<long long> lastMilliseconds = -1;
+
+    // Gives the settings the scenarios' pause and a sleep that records it here.
+    void recordInto(CheckRunSettings& settings);
 };
 
 // Returns the scenarios both windows' tests run.

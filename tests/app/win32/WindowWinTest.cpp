@@ -578,25 +578,21 @@ struct TabControls {
 
 TabControls controlsOf(TfmPrincipal& w, const std::wstring& tab) {
     const auto controls = controlsByName(w);
-    const FormControl& button = MainForm::control("btnTestarPortas" + fromWide(tab));
-    const std::string_view panel = MainForm::control(button.parent).parent;
-    TabControls c;
-    c.button = controls.at(button.name);
-    c.index = MainForm::sheetIndex(MainForm::control(panel).parent);
-    for (const FormControl* row : MainForm::childrenOf(panel)) {
-        if (row->kind == ControlKind::LogBox) {
-            c.log = controls.at(row->name);
+    const FormTab* found = nullptr;
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        if (MainForm::tab(kind).button == "btnTestarPortas" + fromWide(tab)) {
+            found = &MainForm::tab(kind);
         }
     }
-    for (const FormControl* row : MainForm::childrenOf(button.parent)) {
-        const HWND control = controls.at(row->name);
-        if (row->kind == ControlKind::LabeledEdit) {
-            (row->name.ends_with("Externo") ? c.externo : c.interno) = control;
-        } else if (row->kind == ControlKind::CheckBox) {
-            c.https = control;
-        } else if (isIndicator(*row)) {
-            c.indicators.emplace(row->name, control);
-        }
+    TabControls c;
+    c.externo = controls.at(found->externo);
+    c.interno = controls.at(found->interno);
+    c.https = controls.at(found->https);
+    c.log = controls.at(found->log);
+    c.button = controls.at(found->button);
+    c.index = MainForm::sheetIndex(found->sheet);
+    for (std::string_view indicator : found->indicators) {
+        c.indicators.emplace(indicator, controls.at(indicator));
     }
     return c;
 }
@@ -623,18 +619,11 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     const std::string internalAddress = internal.authority();
     const std::wstring tab = toWide(test::tabOfKind(c.tipo));
     if (tab == L"Api") {
-        writeConfig("const IP_EXTERNO = '" + externalAddress + "';\nconst IP_INTERNO = '" +
-                    internalAddress + "';\nconst USA_HTTPS = " + (c.https ? "true" : "false") +
-                    ";\n");
+        writeConfig(test::apiTabConfig(externalAddress, internalAddress, c.https));
     }
-    std::atomic<int> pauses = 0;
-    std::atomic<long long> pausedFor = -1;
+    test::RecordedPauses pauses;
     CheckRunSettings settings = quickSettings(status.url("/v1/status"));
-    settings.pause = 1234ms;
-    settings.sleep = [&](std::chrono::milliseconds pause) {
-        ++pauses;
-        pausedFor = pause.count();
-    };
+    pauses.recordInto(settings);
     TfmPrincipal w(settings, rubyGraphite());
     ASSERT_TRUE(showWindow(w).empty());
     TabControls mine = controlsOf(w, tab);
@@ -684,8 +673,8 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     for (const auto& [each, state] : others) {
         EXPECT_EQ(stateOf(w, each), state) << fromWide(each);
     }
-    EXPECT_EQ(pauses.load(), 1);
-    EXPECT_EQ(pausedFor.load(), 1234);
+    EXPECT_EQ(pauses.count.load(), 1);
+    EXPECT_EQ(pauses.lastMilliseconds.load(), 1234);
 
     // The fields fed the run: the status service was asked about the external URL, and the
     // internal address got the internal GET.
