@@ -29,9 +29,8 @@
 #include "app/Resources.h"
 #include "app/WindowCheckTab.h"
 #include "app/WindowFont.h"
+#include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
-#include "form/TestaPortas.h"
-#include "settings/SettingsFile.h"
 
 namespace quelvar {
 
@@ -175,9 +174,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
     createControls();
     setTabOrders();
 
-    m_apiTab = makeCheckTab(*this, CheckKind::Api);
-    m_webTab = makeCheckTab(*this, CheckKind::Web);
-    m_whatsTab = makeCheckTab(*this, CheckKind::Whats);
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        m_tabs.emplace(kind, makeCheckTab(*this, kind));
+    }
 
     connect(btnTestarPortasApi, &QPushButton::clicked, this,
             [this] { handleEvent([this] { btnTestarPortasApiClick(btnTestarPortasApi); }); });
@@ -239,56 +238,23 @@ void TfmPrincipal::setTabOrders() {
     }
 }
 
-void TfmPrincipal::btnTestarPortasApiClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("api"));
-}
-
-void TfmPrincipal::FormShow(QObject* /*Sender*/) {
-    carregarConfig();
-}
-
-void TfmPrincipal::btnTestarPortasWebClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("web"));
-}
-
-void TfmPrincipal::btnTestarPortasWhatsClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("whats"));
-}
-
 void TfmPrincipal::TestaPortas(const QString& tipo) {
-    testaPortas(*this, std::u16string_view(reinterpret_cast<const char16_t*>(tipo.utf16()),
-                                           static_cast<std::size_t>(tipo.size())));
-}
-
-void TfmPrincipal::testarPortasApi() {
-    runCheckOf(CheckKind::Api, *m_apiTab);
-}
-
-void TfmPrincipal::testarPortasWeb() {
-    runCheckOf(CheckKind::Web, *m_webTab);
-}
-
-void TfmPrincipal::testarPortasWhats() {
-    runCheckOf(CheckKind::Whats, *m_whatsTab);
+    testaPortasUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(tipo.utf16()),
+                                         static_cast<std::size_t>(tipo.size())));
 }
 
 void TfmPrincipal::carregarConfig() {
-    class Target : public SettingsTarget {
-    public:
-        explicit Target(TfmPrincipal& window) : m_window(window) {}
-        void setUsaHttps(bool checked) override { m_window.cbApiHttps->setChecked(checked); }
-        void setIpExterno(const std::u16string& text) override {
-            m_window.edtApiExterno->setText(QString::fromStdU16String(text));
-        }
-        void setIpInterno(const std::u16string& text) override {
-            m_window.edtApiInterno->setText(QString::fromStdU16String(text));
-        }
+    readApiTabSettings(
+        [this](std::string_view field, const std::u16string& text) {
+            child<QLineEdit>(*this, field)->setText(QString::fromStdU16String(text));
+        },
+        [this](std::string_view box, bool checked) {
+            child<QCheckBox>(*this, box)->setChecked(checked);
+        });
+}
 
-    private:
-        TfmPrincipal& m_window;
-    };
-    Target target(*this);
-    SettingsFile::read(SettingsFile::besideExecutable(), target);
+void TfmPrincipal::runTabCheck(CheckKind kind) {
+    runCheckOf(kind, *m_tabs.at(kind));
 }
 
 // The run works on a thread of its own while this thread goes on drawing the window, with

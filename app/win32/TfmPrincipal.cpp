@@ -15,12 +15,10 @@
 #include "app/win32/WindowMessages.h"
 #include "checks/ExternalCheck.h"
 #include "checks/Product.h"
+#include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
-#include "form/TestaPortas.h"
 #include "http/Error.h"
 #include "http/win32/WideText.h"
-#include "settings/SettingsFile.h"
-#include "settings/SettingsTarget.h"
 
 namespace quelvar {
 
@@ -231,9 +229,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
         }
         return std::make_unique<WindowCheckTab>(m_window, controls);
     };
-    m_apiTab = checkTab(CheckKind::Api);
-    m_webTab = checkTab(CheckKind::Web);
-    m_whatsTab = checkTab(CheckKind::Whats);
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        m_tabs.emplace(kind, checkTab(kind));
+    }
 }
 
 TfmPrincipal::~TfmPrincipal() {
@@ -562,60 +560,24 @@ void TfmPrincipal::dispatch(MSG& message) {
     DispatchMessageW(&message);
 }
 
-void TfmPrincipal::btnTestarPortasApiClick(HWND /*Sender*/) {
-    TestaPortas(L"api");
-}
-
-void TfmPrincipal::FormShow(HWND /*Sender*/) {
-    carregarConfig();
-}
-
-void TfmPrincipal::btnTestarPortasWebClick(HWND /*Sender*/) {
-    TestaPortas(L"web");
-}
-
-void TfmPrincipal::btnTestarPortasWhatsClick(HWND /*Sender*/) {
-    TestaPortas(L"whats");
-}
-
 void TfmPrincipal::TestaPortas(std::wstring_view tipo) {
     // UTF-16 both: wchar_t is 16 bits wide on Windows.
-    testaPortas(*this,
-                std::u16string_view(reinterpret_cast<const char16_t*>(tipo.data()), tipo.size()));
-}
-
-void TfmPrincipal::testarPortasApi() {
-    runCheckOf(CheckKind::Api, *m_apiTab);
-}
-
-void TfmPrincipal::testarPortasWeb() {
-    runCheckOf(CheckKind::Web, *m_webTab);
-}
-
-void TfmPrincipal::testarPortasWhats() {
-    runCheckOf(CheckKind::Whats, *m_whatsTab);
+    testaPortasUtf16(
+        std::u16string_view(reinterpret_cast<const char16_t*>(tipo.data()), tipo.size()));
 }
 
 void TfmPrincipal::carregarConfig() {
-    class Target : public SettingsTarget {
-    public:
-        explicit Target(TfmPrincipal& window) : m_window(window) {}
-        void setUsaHttps(bool checked) override {
-            SendMessageW(m_window.cbApiHttps, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
-                         0);
-        }
-        void setIpExterno(const std::u16string& text) override {
-            SetWindowTextW(m_window.edtApiExterno, reinterpret_cast<const wchar_t*>(text.c_str()));
-        }
-        void setIpInterno(const std::u16string& text) override {
-            SetWindowTextW(m_window.edtApiInterno, reinterpret_cast<const wchar_t*>(text.c_str()));
-        }
+    readApiTabSettings(
+        [this](std::string_view field, const std::u16string& text) {
+            SetWindowTextW(m_controls.at(field), reinterpret_cast<const wchar_t*>(text.c_str()));
+        },
+        [this](std::string_view box, bool checked) {
+            SendMessageW(m_controls.at(box), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        });
+}
 
-    private:
-        TfmPrincipal& m_window;
-    };
-    Target target(*this);
-    SettingsFile::read(SettingsFile::besideExecutable(), target);
+void TfmPrincipal::runTabCheck(CheckKind kind) {
+    runCheckOf(kind, *m_tabs.at(kind));
 }
 
 // The run works on a thread of its own while this thread goes on drawing the window; user

@@ -13,6 +13,7 @@
 #include "app/win32/Picture.h"
 #include "app/win32/Theme.h"
 #include "checks/CheckRun.h"
+#include "form/MainFormEvents.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -26,8 +27,9 @@ class WindowCheckTab;
 // address fields, HTTPS box, "Testar Portas" button, indicators and log box; the service-profile
 // members that every run shares; the dispatch from the buttons to the check runs; and the
 // reading of the settings file when the window is first shown. Every control is a child
-// window of the window, destroyed with it.
-class TfmPrincipal {
+// window of the window, destroyed with it. The event handlers and check runs are the form's
+// (MainFormEvents).
+class TfmPrincipal : public MainFormEvents<TfmPrincipal, HWND> {
 public:
     // Makes the window, hidden, with every control in its initial state, drawn in the theme or,
     // without one, in the standard look. The run settings give the status service's endpoint
@@ -82,24 +84,10 @@ public:
     HWND imgWhatsExtRed = nullptr;
     HWND imgWhatsIntGreen = nullptr;
 
-    // Calls TestaPortas with "api".
-    void btnTestarPortasApiClick(HWND Sender);
-    // Calls carregarConfig; bound to the window's show event.
-    void FormShow(HWND Sender);
-    // Calls TestaPortas with "web".
-    void btnTestarPortasWebClick(HWND Sender);
-    // Calls TestaPortas with "whats".
-    void btnTestarPortasWhatsClick(HWND Sender);
     // Starts the check run of the kind, compared exactly: "api", "web", and any other text the
     // WhatsApp run; returns when the run has ended. A call while a run is in progress starts
     // nothing.
     void TestaPortas(std::wstring_view tipo);
-    // Performs the check run of the API tab.
-    void testarPortasApi();
-    // Performs the check run of the web tab.
-    void testarPortasWeb();
-    // Performs the check run of the WhatsApp tab.
-    void testarPortasWhats();
     // Fills the API tab's fields and HTTPS box from config.js beside the executable; throws
     // Error with the reader's message when the file cannot be opened or decoded.
     void carregarConfig();
@@ -128,6 +116,8 @@ public:
     static void dispatch(MSG& message);
 
 private:
+    friend class MainFormEvents<TfmPrincipal, HWND>;
+
     struct Placement {
         HWND control;
         RECT logical;  // At 96 pixels per inch, in the parent's client coordinates.
@@ -164,6 +154,8 @@ private:
     void updateFont();
     void showSheet(int index);
     int scale(int value) const;
+    // Performs the check run of the kind's tab.
+    void runTabCheck(CheckKind kind);
     void runCheckOf(CheckKind kind, WindowCheckTab& tab);
     template <typename Handler>
     void handleEvent(Handler handler);
@@ -189,9 +181,8 @@ private:
     // Each control (the field of a labelled edit) by its member's name, the window by its own.
     std::map<std::string_view, HWND> m_controls;
     std::vector<std::wstring> m_hints;
-    std::unique_ptr<WindowCheckTab> m_apiTab;
-    std::unique_ptr<WindowCheckTab> m_webTab;
-    std::unique_ptr<WindowCheckTab> m_whatsTab;
+    // The check runs' view of each tab.
+    std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
     bool m_running = false;
     bool m_closeRequested = false;
     bool m_destroying = false;
