@@ -31,6 +31,7 @@
 #include "app/WindowFont.h"
 #include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
+#include "form/ServiceComponents.h"
 
 namespace quelvar {
 
@@ -155,13 +156,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
       m_runSettings(std::move(runSettings)) {
     Resources::ensureLoaded();
 
-    RESTClient1.setAccept("application/json, text/plain; q=0.9, text/html;q=0.8,");
-    RESTClient1.setAcceptCharset("UTF-8, *;q=0.8");
-    RESTClient1.setContentType("application/json");
-    RESTClient1.setBaseURL(m_runSettings.statusEndpoint);
-    RESTClient1.setRaiseExceptionOn500(false);
-    RESTRequest1.setMethod(RestMethod::Post);
-    RESTRequest1.clearParameters();
+    setUpServiceComponents(RESTClient1, RESTRequest1, m_runSettings.statusEndpoint);
 
     setObjectName(text(MainForm::kName));
     setWindowTitle(text(MainForm::kCaption));

@@ -17,6 +17,7 @@
 #include "checks/Product.h"
 #include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
+#include "form/ServiceComponents.h"
 #include "http/Error.h"
 #include "http/win32/WideText.h"
 
@@ -183,13 +184,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     : RESTRequest1(RESTClient1, RESTResponse1),
       m_runSettings(std::move(runSettings)),
       m_theme(std::move(theme)) {
-    RESTClient1.setAccept("application/json, text/plain; q=0.9, text/html;q=0.8,");
-    RESTClient1.setAcceptCharset("UTF-8, *;q=0.8");
-    RESTClient1.setContentType("application/json");
-    RESTClient1.setBaseURL(m_runSettings.statusEndpoint);
-    RESTClient1.setRaiseExceptionOn500(false);
-    RESTRequest1.setMethod(RestMethod::Post);
-    RESTRequest1.clearParameters();
+    setUpServiceComponents(RESTClient1, RESTRequest1, m_runSettings.statusEndpoint);
 
     registerClasses(windowProcedure, containerProcedure);
 
