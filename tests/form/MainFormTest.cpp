@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "form/MainForm.h"
+#include "form/MainFormEvents.h"
 #include "form/TestaPortas.h"
 #include "tests/form/RunScenarios.h"
 #include "tests/form/TabCycle.h"
@@ -398,6 +399,28 @@ TEST(MainFormTest, TestaPortasComparesTheKindExactly) {
         testaPortas(window, tipo);
     }
     EXPECT_EQ(window.runs, (std::vector<std::string>{"api", "web", "whats", "whats"}));
+}
+
+// A window with the form's events, recording what they call.
+class RecordingWindow : public MainFormEvents<RecordingWindow, int> {
+public:
+    std::vector<std::string> calls;
+
+    void carregarConfig() { calls.emplace_back("carregarConfig"); }
+    void runTabCheck(CheckKind kind) { calls.emplace_back(product(kind).name); }
+};
+
+TEST(MainFormTest, EventsCallTheirTabsRun) {
+    RecordingWindow window;
+    window.btnTestarPortasApiClick(0);
+    window.btnTestarPortasWebClick(0);
+    window.btnTestarPortasWhatsClick(0);
+    window.FormShow(0);
+    window.testaPortasUtf16(u"WEB");
+    window.testaPortasUtf16(u"web");
+    window.testarPortasApi();
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"api", "web", "whats", "carregarConfig",
+                                                      "whats", "web", "api"}));
 }
 
 TEST(MainFormTest, EachTabsControls) {
