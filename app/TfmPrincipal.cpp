@@ -15,8 +15,12 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <type_traits>
 
 #include "app/EventErrorBox.h"
 #include "app/IndicatorBox.h"
@@ -25,43 +29,25 @@
 #include "app/Resources.h"
 #include "app/WindowCheckTab.h"
 #include "app/WindowFont.h"
-#include "settings/SettingsFile.h"
+#include "form/ApiTabSettings.h"
+#include "form/MainForm.h"
+#include "form/ServiceComponents.h"
 
 namespace quelvar {
 
 namespace {
 
-const QString kCaption = QStringLiteral("Quelvar - WEB");
-constexpr QSize kClientSize(645, 309);
+QString text(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
-const QString kTestarPortas = QStringLiteral("Testar Portas");
-const QString kUsaHttps = QStringLiteral("Usa Conexão Segura (HTTPS)");
-const QString kConfigHint = QStringLiteral("Carrega do arquivo config.js do lumora_web");
-
-const QString kWebFirstHintLine = QStringLiteral(
-    "Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao Lumora "
-    "Web.");
-const QString kWebExternoHint = kWebFirstHintLine + QStringLiteral(
-                                                        "\r\nExemplo: lumora.example.com:10446"
-                                                        "\r\nIP Externo: Porta (se tiver)");
-const QString kWebInternoHint =
-    kWebFirstHintLine + QStringLiteral("\r\nExemplo: 192.168.0.10\r\nIP Interno: Porta (se tiver)");
-const QString kWhatsExternoHint = QStringLiteral(
-    "Sem colocar o http/https na frente, esse seria o IP e Porta Externo em que a API do "
-    "WhatsApp está instalada.\r\nExemplo: whatsapp.example.com:21465\r\nIP Externo: Porta");
-const QString kWhatsInternoHint = QStringLiteral(
-    "Sem colocar o http/https na frente, esse seria o IP e Porta Interno em que a API do "
-    "WhatsApp está instalada.\r\nExemplo: 192.168.0.20:21465\r\nIP Interno: Porta");
-
-template <typename Widget>
-Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
+QRect rectOf(const FormControl& row) {
+    return {row.rect.left, row.rect.top, row.rect.width, row.rect.height};
 }
 
 // A tab sheet's container: a raised bevel filling the sheet.
-QFrame* makeSheetPanel(QWidget* sheet, const char* name) {
-    auto* panel = named(new QFrame(sheet), name);
+QFrame* makeSheetPanel(QWidget* sheet) {
+    auto* panel = new QFrame(sheet);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Raised);
     auto* layout = new QVBoxLayout(sheet);
@@ -70,40 +56,95 @@ QFrame* makeSheetPanel(QWidget* sheet, const char* name) {
     return panel;
 }
 
-LabeledEdit* makeEdit(QWidget* parent, const char* name, const QString& label, QRect geometry,
-                      const QString& hint) {
-    auto* edit = named(new LabeledEdit(label, parent), name);
-    edit->editLabel()->setObjectName(QString::fromLatin1(name) + QStringLiteral("Label"));
-    edit->setGeometry(geometry);
-    edit->setToolTip(hint);
-    return edit;
+// Makes the control a row of the form describes, as a child of the parent.
+QWidget* makeControl(const FormControl& row, QWidget* parent) {
+    switch (row.kind) {
+        case ControlKind::Component:
+            break;
+        case ControlKind::Container: {
+            auto* container = new QFrame(parent);
+            container->setFrameShape(QFrame::NoFrame);
+            container->setGeometry(rectOf(row));
+            return container;
+        }
+        case ControlKind::TabControl: {
+            auto* tabs = new QTabWidget(parent);
+            tabs->setGeometry(rectOf(row));
+            tabs->setUsesScrollButtons(false);
+            return tabs;
+        }
+        case ControlKind::TabSheet: {
+            // The tab control lays its sheets out in its display area itself.
+            auto* sheet = new QWidget;
+            sheet->setObjectName(text(row.name));
+            static_cast<QTabWidget*>(parent)->addTab(sheet, text(row.caption));
+            return sheet;
+        }
+        case ControlKind::BevelPanel:
+            return makeSheetPanel(parent);
+        case ControlKind::GroupBox: {
+            auto* box = new QGroupBox(text(row.caption), parent);
+            box->setGeometry(rectOf(row));
+            return box;
+        }
+        case ControlKind::Button: {
+            auto* button = new QPushButton(text(row.caption), parent);
+            button->setGeometry(rectOf(row));
+            button->setFocusPolicy(Qt::NoFocus);
+            button->setAutoDefault(false);
+            return button;
+        }
+        case ControlKind::LabeledEdit: {
+            auto* edit = new LabeledEdit(text(row.caption), parent);
+            edit->editLabel()->setObjectName(text(row.name) + QStringLiteral("Label"));
+            edit->setGeometry(rectOf(row));
+            edit->setToolTip(text(row.hint));
+            if (row.readOnly) {
+                edit->setReadOnly(true);
+            }
+            return edit;
+        }
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(text(row.caption), parent);
+            box->setGeometry(rectOf(row));
+            return box;
+        }
+        case ControlKind::LogBox: {
+            auto* log = new LogBox(parent);
+            log->setGeometry(rectOf(row));
+            return log;
+        }
+        case ControlKind::GreenIndicator:
+        case ControlKind::RedIndicator: {
+            // An indicator starts hidden by itself.
+            auto* indicator =
+                new IndicatorBox(row.kind == ControlKind::GreenIndicator ? IndicatorColour::Green
+                                                                         : IndicatorColour::Red,
+                                 parent);
+            indicator->setGeometry(rectOf(row));
+            return indicator;
+        }
+    }
+    return nullptr;
 }
 
-QCheckBox* makeCheckBox(QWidget* parent, const char* name, QRect geometry) {
-    auto* box = named(new QCheckBox(kUsaHttps, parent), name);
-    box->setGeometry(geometry);
-    return box;
+template <typename Widget>
+Widget* child(QWidget& window, std::string_view name) {
+    return window.findChild<Widget*>(text(name));
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, QRect geometry) {
-    auto* button = named(new QPushButton(kTestarPortas, parent), name);
-    button->setGeometry(geometry);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setAutoDefault(false);
-    return button;
-}
-
-LogBox* makeLog(QWidget* parent, const char* name) {
-    auto* log = named(new LogBox(parent), name);
-    log->setGeometry(412, 13, 221, 265);
-    return log;
-}
-
-IndicatorBox* makeIndicator(QWidget* parent, const char* name, IndicatorColour colour,
-                            QRect geometry) {
-    auto* indicator = named(new IndicatorBox(colour, parent), name);
-    indicator->setGeometry(geometry);
-    return indicator;
+// Makes the check run's view of the tab of the kind, from the controls the form names.
+std::unique_ptr<WindowCheckTab> makeCheckTab(QWidget& window, CheckKind kind) {
+    const FormTab& tab = MainForm::tab(kind);
+    WindowCheckTab::Controls controls{child<QLineEdit>(window, tab.externo),
+                                      child<QLineEdit>(window, tab.interno),
+                                      child<QCheckBox>(window, tab.https),
+                                      child<LogBox>(window, tab.log),
+                                      {}};
+    for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
+        controls.indicators[i] = child<QLabel>(window, tab.indicators[i]);
+    }
+    return std::make_unique<WindowCheckTab>(&window, controls);
 }
 
 }  // namespace
@@ -115,18 +156,12 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
       m_runSettings(std::move(runSettings)) {
     Resources::ensureLoaded();
 
-    RESTClient1.setAccept("application/json, text/plain; q=0.9, text/html;q=0.8,");
-    RESTClient1.setAcceptCharset("UTF-8, *;q=0.8");
-    RESTClient1.setContentType("application/json");
-    RESTClient1.setBaseURL(m_runSettings.statusEndpoint);
-    RESTClient1.setRaiseExceptionOn500(false);
-    RESTRequest1.setMethod(RestMethod::Post);
-    RESTRequest1.clearParameters();
+    setUpServiceComponents(RESTClient1, RESTRequest1, m_runSettings.statusEndpoint);
 
-    setObjectName(QStringLiteral("fmPrincipal"));
-    setWindowTitle(kCaption);
+    setObjectName(text(MainForm::kName));
+    setWindowTitle(text(MainForm::kCaption));
     setWindowIcon(Resources::applicationIcon());
-    setFixedSize(kClientSize);
+    setFixedSize(MainForm::kClientWidth, MainForm::kClientHeight);
     setFont(WindowFont::font());
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
@@ -134,27 +169,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
     createControls();
     setTabOrders();
 
-    m_apiTab = std::make_unique<WindowCheckTab>(
-        this,
-        WindowCheckTab::Controls{edtApiExterno,
-                                 edtApiInterno,
-                                 cbApiHttps,
-                                 memoAPILog,
-                                 {imgApiExtGreen, imgApiExtRed, imgApiIntGreen, imgApiIntRed}});
-    m_webTab = std::make_unique<WindowCheckTab>(
-        this,
-        WindowCheckTab::Controls{edtWebExterno,
-                                 edtWebInterno,
-                                 cbWebHttps,
-                                 memoWebLog,
-                                 {imgWebExtGreen, imgWebExtRed, imgWebIntGreen, imgWebIntRed}});
-    m_whatsTab = std::make_unique<WindowCheckTab>(
-        this, WindowCheckTab::Controls{
-                  edtWhatsExterno,
-                  edtWhatsInterno,
-                  cbWhatsHttps,
-                  memoWhatsLog,
-                  {imgWhatsExtGreen, imgWhatsExtRed, imgWhatsIntGreen, imgWhatsIntRed}});
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        m_tabs.emplace(kind, makeCheckTab(*this, kind));
+    }
 
     connect(btnTestarPortasApi, &QPushButton::clicked, this,
             [this] { handleEvent([this] { btnTestarPortasApiClick(btnTestarPortasApi); }); });
@@ -166,78 +183,23 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
 
 TfmPrincipal::~TfmPrincipal() = default;
 
+// Every member in declaration order, as the form describes it, each control a child of the
+// one made before as its parent.
 void TfmPrincipal::createControls() {
-    constexpr IndicatorColour green = IndicatorColour::Green;
-    constexpr IndicatorColour red = IndicatorColour::Red;
-
-    Panel1 = named(new QFrame(this), "Panel1");
-    Panel1->setFrameShape(QFrame::NoFrame);
-    Panel1->setGeometry(QRect(QPoint(0, 0), kClientSize));
-
-    PageControl1 = named(new QTabWidget(Panel1), "PageControl1");
-    PageControl1->setGeometry(QRect(QPoint(0, 0), kClientSize));
-    PageControl1->setUsesScrollButtons(false);
-    TabSheet1 = named(new QWidget, "TabSheet1");
-    TabSheet2 = named(new QWidget, "TabSheet2");
-    TabSheet3 = named(new QWidget, "TabSheet3");
-    PageControl1->addTab(TabSheet1, QStringLiteral("API Web"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("Lumora Web"));
-    PageControl1->addTab(TabSheet3, QStringLiteral("Whatsapp"));
-
-    Panel2 = makeSheetPanel(TabSheet1, "Panel2");
-    Panel3 = makeSheetPanel(TabSheet2, "Panel3");
-    Panel4 = makeSheetPanel(TabSheet3, "Panel4");
-
-    // API Web. Its fields are filled from config.js only: read-only, and the box disabled.
-    GroupBox1 = named(new QGroupBox(QStringLiteral("API WEB"), Panel2), "GroupBox1");
-    GroupBox1->setGeometry(12, 0, 394, 150);
-    btnTestarPortasApi = makeButton(GroupBox1, "btnTestarPortasApi", {286, 71, 91, 33});
-    edtApiInterno = makeEdit(GroupBox1, "edtApiInterno", QStringLiteral("IP/Porta Interno:"),
-                             {103, 44, 260, 21}, kConfigHint);
-    edtApiExterno = makeEdit(GroupBox1, "edtApiExterno", QStringLiteral("IP/Porta Externo:"),
-                             {103, 21, 260, 21}, kConfigHint);
-    edtApiInterno->setReadOnly(true);
-    edtApiExterno->setReadOnly(true);
-    cbApiHttps = makeCheckBox(GroupBox1, "cbApiHttps", {103, 68, 177, 17});
-    cbApiHttps->setEnabled(false);
-    memoAPILog = makeLog(Panel2, "memoAPILog");
-
-    // Lumora Web.
-    GroupBox2 = named(new QGroupBox(QStringLiteral("Lumora Web"), Panel3), "GroupBox2");
-    GroupBox2->setGeometry(12, 7, 394, 143);
-    btnTestarPortasWeb = makeButton(GroupBox2, "btnTestarPortasWeb", {294, 69, 91, 33});
-    edtWebExterno = makeEdit(GroupBox2, "edtWebExterno", QStringLiteral("IP/Porta Externa:"),
-                             {103, 20, 260, 21}, kWebExternoHint);
-    edtWebInterno = makeEdit(GroupBox2, "edtWebInterno", QStringLiteral("IP/Porta Interna:"),
-                             {103, 42, 260, 21}, kWebInternoHint);
-    cbWebHttps = makeCheckBox(GroupBox2, "cbWebHttps", {103, 66, 177, 17});
-    memoWebLog = makeLog(Panel3, "memoWebLog");
-
-    // Whatsapp: the log box comes first in its container.
-    memoWhatsLog = makeLog(Panel4, "memoWhatsLog");
-    GroupBox3 = named(new QGroupBox(QStringLiteral("Whatsapp"), Panel4), "GroupBox3");
-    GroupBox3->setGeometry(12, 13, 394, 143);
-    btnTestarPortasWhats = makeButton(GroupBox3, "btnTestarPortasWhats", {294, 69, 91, 33});
-    edtWhatsExterno = makeEdit(GroupBox3, "edtWhatsExterno", QStringLiteral("IP/Porta Externa:"),
-                               {103, 20, 260, 21}, kWhatsExternoHint);
-    edtWhatsInterno = makeEdit(GroupBox3, "edtWhatsInterno", QStringLiteral("IP/Porta Interna:"),
-                               {103, 42, 260, 21}, kWhatsInternoHint);
-    cbWhatsHttps = makeCheckBox(GroupBox3, "cbWhatsHttps", {103, 66, 177, 17});
-
-    imgApiExtGreen = makeIndicator(GroupBox1, "imgApiExtGreen", green, {365, 21, 20, 21});
-    imgApiExtRed = makeIndicator(GroupBox1, "imgApiExtRed", red, {365, 21, 20, 21});
-    imgApiIntRed = makeIndicator(GroupBox1, "imgApiIntRed", red, {365, 44, 20, 21});
-    imgApiIntGreen = makeIndicator(GroupBox1, "imgApiIntGreen", green, {365, 44, 20, 21});
-    imgWebIntGreen = makeIndicator(GroupBox2, "imgWebIntGreen", green, {365, 42, 20, 21});
-    imgWebExtRed = makeIndicator(GroupBox2, "imgWebExtRed", red, {365, 20, 19, 21});
-    imgWebExtGreen = makeIndicator(GroupBox2, "imgWebExtGreen", green, {365, 20, 20, 21});
-    imgWebIntRed = makeIndicator(GroupBox2, "imgWebIntRed", red, {365, 42, 20, 21});
-    imgWhatsIntRed = makeIndicator(GroupBox3, "imgWhatsIntRed", red, {364, 42, 20, 21});
-    imgWhatsExtGreen = makeIndicator(GroupBox3, "imgWhatsExtGreen", green, {364, 20, 20, 21});
-    imgWhatsExtRed = makeIndicator(GroupBox3, "imgWhatsExtRed", red, {364, 20, 20, 21});
-    imgWhatsIntGreen = makeIndicator(GroupBox3, "imgWhatsIntGreen", green, {364, 42, 20, 21});
-
-    PageControl1->setCurrentWidget(TabSheet3);
+    std::map<std::string_view, QWidget*> made{{MainForm::kName, this}};
+    MainForm::forEachMember(*this, [&made](auto& member, const FormControl& row) {
+        using Member = std::remove_reference_t<decltype(member)>;
+        if constexpr (std::is_pointer_v<Member>) {
+            QWidget* widget = makeControl(row, made.at(row.parent));
+            widget->setObjectName(text(row.name));
+            if (!row.enabled) {
+                widget->setEnabled(false);
+            }
+            made.emplace(row.name, widget);
+            member = qobject_cast<Member>(widget);
+        }
+    });
+    PageControl1->setCurrentWidget(made.at(MainForm::kFrontSheet));
 
     // Every control carries the window's font itself: a platform theme may give some classes
     // (labels, buttons, fields) fonts of their own, which would take precedence over the font
@@ -247,73 +209,47 @@ void TfmPrincipal::createControls() {
     }
 }
 
-// Tab order within each container; the chain runs through all three tabs, and the controls
-// of the tabs behind are skipped as they are hidden. The tab bar closes each tab's cycle.
+// Tab order: one chain through all three tabs, each sheet's controls in the form's order within
+// each parent, group boxes passed into; the controls of the tabs behind are skipped as they are
+// hidden. The tab bar closes each tab's cycle.
 void TfmPrincipal::setTabOrders() {
-    QWidget* const chain[] = {
-        PageControl1->tabBar(), edtApiInterno,   edtApiExterno, cbApiHttps, memoAPILog,
-        edtWebExterno,          edtWebInterno,   cbWebHttps,    memoWebLog, memoWhatsLog,
-        edtWhatsExterno,        edtWhatsInterno, cbWhatsHttps};
-    for (std::size_t i = 1; i < std::size(chain); ++i) {
+    std::vector<QWidget*> chain{PageControl1->tabBar()};
+    const std::function<void(std::string_view)> follow = [&](std::string_view parent) {
+        for (const FormControl* row : MainForm::tabOrderOf(parent)) {
+            if (row->kind == ControlKind::GroupBox) {
+                follow(row->name);
+            } else {
+                chain.push_back(findChild<QWidget*>(text(row->name)));
+            }
+        }
+    };
+    for (const FormControl* sheet : MainForm::childrenOf(MainForm::control("TabSheet1").parent)) {
+        for (const FormControl* panel : MainForm::childrenOf(sheet->name)) {
+            follow(panel->name);
+        }
+    }
+    for (std::size_t i = 1; i < chain.size(); ++i) {
         QWidget::setTabOrder(chain[i - 1], chain[i]);
     }
 }
 
-void TfmPrincipal::btnTestarPortasApiClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("api"));
-}
-
-void TfmPrincipal::FormShow(QObject* /*Sender*/) {
-    carregarConfig();
-}
-
-void TfmPrincipal::btnTestarPortasWebClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("web"));
-}
-
-void TfmPrincipal::btnTestarPortasWhatsClick(QObject* /*Sender*/) {
-    TestaPortas(QStringLiteral("whats"));
-}
-
 void TfmPrincipal::TestaPortas(const QString& tipo) {
-    if (tipo == u"api") {
-        testarPortasApi();
-    } else if (tipo == u"web") {
-        testarPortasWeb();
-    } else {
-        testarPortasWhats();
-    }
-}
-
-void TfmPrincipal::testarPortasApi() {
-    runCheckOf(CheckKind::Api, *m_apiTab);
-}
-
-void TfmPrincipal::testarPortasWeb() {
-    runCheckOf(CheckKind::Web, *m_webTab);
-}
-
-void TfmPrincipal::testarPortasWhats() {
-    runCheckOf(CheckKind::Whats, *m_whatsTab);
+    testaPortasUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(tipo.utf16()),
+                                         static_cast<std::size_t>(tipo.size())));
 }
 
 void TfmPrincipal::carregarConfig() {
-    class Target : public SettingsTarget {
-    public:
-        explicit Target(TfmPrincipal& window) : m_window(window) {}
-        void setUsaHttps(bool checked) override { m_window.cbApiHttps->setChecked(checked); }
-        void setIpExterno(const std::u16string& text) override {
-            m_window.edtApiExterno->setText(QString::fromStdU16String(text));
-        }
-        void setIpInterno(const std::u16string& text) override {
-            m_window.edtApiInterno->setText(QString::fromStdU16String(text));
-        }
+    readApiTabSettings(
+        [this](std::string_view field, const std::u16string& text) {
+            child<QLineEdit>(*this, field)->setText(QString::fromStdU16String(text));
+        },
+        [this](std::string_view box, bool checked) {
+            child<QCheckBox>(*this, box)->setChecked(checked);
+        });
+}
 
-    private:
-        TfmPrincipal& m_window;
-    };
-    Target target(*this);
-    SettingsFile::read(SettingsFile::besideExecutable(), target);
+void TfmPrincipal::runTabCheck(CheckKind kind) {
+    runCheckOf(kind, *m_tabs.at(kind));
 }
 
 // The run works on a thread of its own while this thread goes on drawing the window, with

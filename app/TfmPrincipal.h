@@ -3,9 +3,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 
 #include "checks/CheckRun.h"
+#include "form/MainFormEvents.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -27,8 +29,9 @@ class WindowCheckTab;
 // The main window: three tabs, one per product, each with its address fields, HTTPS box,
 // "Testar Portas" button, indicators and log box; the service-profile members that every run
 // shares; the dispatch from the buttons to the check runs; and the reading of the settings
-// file when the window is first shown.
-class TfmPrincipal : public QWidget {
+// file when the window is first shown. The event handlers and check runs are the form's
+// (MainFormEvents).
+class TfmPrincipal : public QWidget, public MainFormEvents<TfmPrincipal, QObject*> {
     Q_OBJECT
 
 public:
@@ -80,24 +83,10 @@ public:
     QLabel* imgWhatsExtRed = nullptr;
     QLabel* imgWhatsIntGreen = nullptr;
 
-    // Calls TestaPortas with "api".
-    void btnTestarPortasApiClick(QObject* Sender);
-    // Calls carregarConfig; bound to the window's first show.
-    void FormShow(QObject* Sender);
-    // Calls TestaPortas with "web".
-    void btnTestarPortasWebClick(QObject* Sender);
-    // Calls TestaPortas with "whats".
-    void btnTestarPortasWhatsClick(QObject* Sender);
     // Starts the check run of the kind, compared exactly: "api", "web", and any other text the
     // WhatsApp run; returns when the run has ended. A call while a run is in progress starts
     // nothing.
     void TestaPortas(const QString& tipo);
-    // Performs the check run of the API tab.
-    void testarPortasApi();
-    // Performs the check run of the web tab.
-    void testarPortasWeb();
-    // Performs the check run of the WhatsApp tab.
-    void testarPortasWhats();
     // Fills the API tab's fields and HTTPS box from config.js beside the executable; throws
     // Error with the reader's message when the file cannot be opened or decoded.
     void carregarConfig();
@@ -112,17 +101,20 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class MainFormEvents<TfmPrincipal, QObject*>;
+
     void createControls();
     void setTabOrders();
+    // Performs the check run of the kind's tab.
+    void runTabCheck(CheckKind kind);
     void runCheckOf(CheckKind kind, WindowCheckTab& tab);
     // Runs an event handler and shows an error that escapes it in the event error box.
     template <typename Handler>
     void handleEvent(Handler handler);
 
     CheckRunSettings m_runSettings;
-    std::unique_ptr<WindowCheckTab> m_apiTab;
-    std::unique_ptr<WindowCheckTab> m_webTab;
-    std::unique_ptr<WindowCheckTab> m_whatsTab;
+    // The check runs' view of each tab.
+    std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
     bool m_running = false;
     bool m_closeRequested = false;
 };

@@ -4,36 +4,14 @@
 #include <QColor>
 #include <QString>
 
+#include "theme/ThemeRoles.h"
+
 namespace quelvar {
 
-// The colours of a visual theme, by the role they play in the window. The same description
-// file gives the native Windows window its colours.
-struct ThemeColours {
+// The colours of a visual theme, by the role they play in the window, as the Qt style draws
+// them. The same description file gives the native Windows window its colours.
+struct ThemeColours : ThemeRoles<QColor> {
     QString name;
-    QColor face;
-    QColor text;
-    QColor disabledText;
-    QColor bevelLight;
-    QColor bevelDark;
-    QColor border;
-    QColor hoverBorder;
-    QColor tab;
-    QColor tabText;
-    QColor accent;
-    QColor accentBright;
-    QColor accentLight;
-    QColor accentDark;
-    QColor groupFace;
-    QColor field;
-    QColor readOnlyField;
-    QColor readOnlyText;
-    QColor logText;
-    QColor buttonTop;
-    QColor buttonBottom;
-    QColor buttonBorder;
-    QColor buttonText;
-    QColor tipFace;
-    QColor tipText;
 
     // Returns the theme a description gives: a "name NAME" line and one "role #rrggbb" line
     // per colour; lines starting with "#" are comments. Throws Error on a line it cannot read

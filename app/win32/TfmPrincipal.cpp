@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <thread>
+#include <type_traits>
 
 #include "app/win32/EventErrorBox.h"
 #include "app/win32/Resources.h"
@@ -13,9 +15,11 @@
 #include "app/win32/WindowMessages.h"
 #include "checks/ExternalCheck.h"
 #include "checks/Product.h"
+#include "form/ApiTabSettings.h"
+#include "form/MainForm.h"
+#include "form/ServiceComponents.h"
 #include "http/Error.h"
-#include "settings/SettingsFile.h"
-#include "settings/SettingsTarget.h"
+#include "http/win32/WideText.h"
 
 namespace quelvar {
 
@@ -23,33 +27,13 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"TfmPrincipal";
 constexpr const wchar_t* kContainerClass = L"QuelvarPanel";
-constexpr const wchar_t* kCaption = L"Quelvar - WEB";
-constexpr int kClientWidth = 645;
-constexpr int kClientHeight = 309;
-constexpr int kLabelSpacing = 3;
-// The tab sheets fill the tab control's display area: 637 by 281 inside its 645 by 309.
-constexpr RECT kSheet{4, 24, 4 + 637, 24 + 281};
+constexpr int kClientWidth = MainForm::kClientWidth;
+constexpr int kClientHeight = MainForm::kClientHeight;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 // A tool-window frame (small caption, close button only) that still has a task-bar button.
 constexpr DWORD kWindowExtendedStyle = WS_EX_TOOLWINDOW | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 // The container's GWLP_USERDATA: whether it draws a raised bevel.
 constexpr LONG_PTR kBevel = 1;
-
-constexpr const wchar_t* kTestarPortas = L"Testar Portas";
-constexpr const wchar_t* kUsaHttps = L"Usa Conex\u00e3o Segura (HTTPS)";
-constexpr const wchar_t* kConfigHint = L"Carrega do arquivo config.js do lumora_web";
-constexpr const wchar_t* kWebExternoHint =
-    L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao Lumora "
-    L"Web.\r\nExemplo: lumora.example.com:10446\r\nIP Externo: Porta (se tiver)";
-constexpr const wchar_t* kWebInternoHint =
-    L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao Lumora "
-    L"Web.\r\nExemplo: 192.168.0.10\r\nIP Interno: Porta (se tiver)";
-constexpr const wchar_t* kWhatsExternoHint =
-    L"Sem colocar o http/https na frente, esse seria o IP e Porta Externo em que a API do "
-    L"WhatsApp est\u00e1 instalada.\r\nExemplo: whatsapp.example.com:21465\r\nIP Externo: Porta";
-constexpr const wchar_t* kWhatsInternoHint =
-    L"Sem colocar o http/https na frente, esse seria o IP e Porta Interno em que a API do "
-    L"WhatsApp est\u00e1 instalada.\r\nExemplo: 192.168.0.20:21465\r\nIP Interno: Porta";
 
 ATOM g_windowClass = 0;
 
@@ -168,6 +152,10 @@ COLORREF blend(COLORREF from, COLORREF to, int step, int steps) {
                mix(GetBValue(from), GetBValue(to)));
 }
 
+RECT logicalRect(const FormRect& rect) {
+    return {rect.left, rect.top, rect.left + rect.width, rect.top + rect.height};
+}
+
 bool hasClass(HWND window, const wchar_t* name) {
     wchar_t buffer[32] = {};
     GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
@@ -201,13 +189,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     : RESTRequest1(RESTClient1, RESTResponse1),
       m_runSettings(std::move(runSettings)),
       m_theme(std::move(theme)) {
-    RESTClient1.setAccept("application/json, text/plain; q=0.9, text/html;q=0.8,");
-    RESTClient1.setAcceptCharset("UTF-8, *;q=0.8");
-    RESTClient1.setContentType("application/json");
-    RESTClient1.setBaseURL(m_runSettings.statusEndpoint);
-    RESTClient1.setRaiseExceptionOn500(false);
-    RESTRequest1.setMethod(RestMethod::Post);
-    RESTRequest1.clearParameters();
+    setUpServiceComponents(RESTClient1, RESTRequest1, m_runSettings.statusEndpoint);
 
     registerClasses(windowProcedure, containerProcedure);
 
@@ -221,9 +203,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     m_dpi = dpiOf(nullptr);
     RECT frame{0, 0, scale(kClientWidth), scale(kClientHeight)};
     AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExtendedStyle);
-    CreateWindowExW(kWindowExtendedStyle, kWindowClass, kCaption, kWindowStyle, CW_USEDEFAULT,
-                    CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                    nullptr, instance(), this);
+    CreateWindowExW(kWindowExtendedStyle, kWindowClass, toWide(MainForm::kCaption).c_str(),
+                    kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                    frame.bottom - frame.top, nullptr, nullptr, instance(), this);
     if (m_window == nullptr) {
         throw Error("Cannot create the main window");
     }
@@ -234,27 +216,22 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     layout();
     resizeToClient();
 
-    m_apiTab = std::make_unique<WindowCheckTab>(
-        m_window,
-        WindowCheckTab::Controls{edtApiExterno,
-                                 edtApiInterno,
-                                 cbApiHttps,
-                                 memoAPILog,
-                                 {imgApiExtGreen, imgApiExtRed, imgApiIntGreen, imgApiIntRed}});
-    m_webTab = std::make_unique<WindowCheckTab>(
-        m_window,
-        WindowCheckTab::Controls{edtWebExterno,
-                                 edtWebInterno,
-                                 cbWebHttps,
-                                 memoWebLog,
-                                 {imgWebExtGreen, imgWebExtRed, imgWebIntGreen, imgWebIntRed}});
-    m_whatsTab = std::make_unique<WindowCheckTab>(
-        m_window, WindowCheckTab::Controls{
-                      edtWhatsExterno,
-                      edtWhatsInterno,
-                      cbWhatsHttps,
-                      memoWhatsLog,
-                      {imgWhatsExtGreen, imgWhatsExtRed, imgWhatsIntGreen, imgWhatsIntRed}});
+    // The check runs' view of each tab, from the controls the form names.
+    const auto checkTab = [this](CheckKind kind) {
+        const FormTab& tab = MainForm::tab(kind);
+        WindowCheckTab::Controls controls{m_controls.at(tab.externo),
+                                          m_controls.at(tab.interno),
+                                          m_controls.at(tab.https),
+                                          m_controls.at(tab.log),
+                                          {}};
+        for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
+            controls.indicators[i] = m_controls.at(tab.indicators[i]);
+        }
+        return std::make_unique<WindowCheckTab>(m_window, controls);
+    };
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        m_tabs.emplace(kind, checkTab(kind));
+    }
 }
 
 TfmPrincipal::~TfmPrincipal() {
@@ -290,24 +267,25 @@ HWND TfmPrincipal::createContainer(HWND parent, RECT logical, bool bevel) {
     return container;
 }
 
-HWND TfmPrincipal::createGroupBox(HWND parent, const wchar_t* caption, RECT logical) {
-    HWND box = createControl(WC_BUTTONW, caption, WS_VISIBLE | WS_CLIPCHILDREN | BS_GROUPBOX,
-                             WS_EX_CONTROLPARENT, parent, logical);
+HWND TfmPrincipal::createGroupBox(HWND parent, const std::wstring& caption, RECT logical) {
+    HWND box =
+        createControl(WC_BUTTONW, caption.c_str(), WS_VISIBLE | WS_CLIPCHILDREN | BS_GROUPBOX,
+                      WS_EX_CONTROLPARENT, parent, logical);
     SetWindowSubclass(box, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
     return box;
 }
 
 // The buttons are worked with the mouse only: no tab stop, and a click does not move the
 // focus (the subclass presses and releases them without the focus a push button takes).
-HWND TfmPrincipal::createButton(HWND parent, RECT logical) {
+HWND TfmPrincipal::createButton(HWND parent, const std::wstring& caption, RECT logical) {
     const DWORD look = m_theme ? BS_OWNERDRAW : BS_PUSHBUTTON;
-    HWND button = createControl(WC_BUTTONW, kTestarPortas, WS_VISIBLE | look, 0, parent, logical);
+    HWND button = createControl(WC_BUTTONW, caption.c_str(), WS_VISIBLE | look, 0, parent, logical);
     SetWindowSubclass(button, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
     return button;
 }
 
-LabeledEdit TfmPrincipal::createEdit(HWND parent, const wchar_t* label, RECT logical,
-                                     const wchar_t* hint, bool readOnly) {
+LabeledEdit TfmPrincipal::createEdit(HWND parent, const std::wstring& label, RECT logical,
+                                     const std::wstring& hint, bool readOnly) {
     LabeledEdit edit;
     const DWORD border = m_theme ? WS_BORDER : 0;
     const DWORD clientEdge = m_theme ? 0 : WS_EX_CLIENTEDGE;
@@ -317,8 +295,8 @@ LabeledEdit TfmPrincipal::createEdit(HWND parent, const wchar_t* label, RECT log
         clientEdge, parent, logical);
     // The label is placed from its text's size by placeLabel, not from a table.
     edit.label =
-        CreateWindowExW(0, WC_STATICW, label, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
-                        0, 0, parent, nullptr, instance(), nullptr);
+        CreateWindowExW(0, WC_STATICW, label.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                        0, 0, 0, 0, parent, nullptr, instance(), nullptr);
     SendMessageW(edit.label, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     SetWindowSubclass(edit.edit, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
 
@@ -333,9 +311,9 @@ LabeledEdit TfmPrincipal::createEdit(HWND parent, const wchar_t* label, RECT log
     return edit;
 }
 
-HWND TfmPrincipal::createCheckBox(HWND parent, RECT logical) {
-    HWND box = createControl(WC_BUTTONW, kUsaHttps, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0,
-                             parent, logical);
+HWND TfmPrincipal::createCheckBox(HWND parent, const std::wstring& caption, RECT logical) {
+    HWND box = createControl(WC_BUTTONW, caption.c_str(), WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                             0, parent, logical);
     if (m_theme) {
         // With visual styles the system draws the box's text in its own colour; the classic
         // drawing takes the colours of WM_CTLCOLORSTATIC.
@@ -344,7 +322,7 @@ HWND TfmPrincipal::createCheckBox(HWND parent, RECT logical) {
     return box;
 }
 
-HWND TfmPrincipal::createLog(HWND parent) {
+HWND TfmPrincipal::createLog(HWND parent, RECT logical) {
     // Multi-line and read-only, wrapping at its width (no ES_AUTOHSCROLL), without scroll
     // bars; ES_AUTOVSCROLL only lets appended lines beyond the last visible one in.
     const DWORD border = m_theme ? WS_BORDER : 0;
@@ -352,7 +330,7 @@ HWND TfmPrincipal::createLog(HWND parent) {
     HWND log = createControl(
         WC_EDITW, L"",
         WS_VISIBLE | WS_TABSTOP | border | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, clientEdge,
-        parent, {412, 13, 412 + 221, 13 + 265});
+        parent, logical);
     SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
     SetWindowSubclass(log, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
     return log;
@@ -377,101 +355,112 @@ void TfmPrincipal::createControls() {
         SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_theme->tipFace, 0);
         SendMessageW(m_toolTip, TTM_SETTIPTEXTCOLOR, m_theme->tipText, 0);
     }
-    m_hints.reserve(6);
+    // The tool tip keeps a pointer to each hint: no reallocation once the first is added.
+    const auto rows = MainForm::controls();
+    m_hints.reserve(static_cast<std::size_t>(std::count_if(
+        rows.begin(), rows.end(), [](const FormControl& row) { return !row.hint.empty(); })));
 
-    const auto rect = [](int left, int top, int width, int height) {
-        return RECT{left, top, left + width, top + height};
-    };
-    Panel1 = createContainer(m_window, rect(0, 0, kClientWidth, kClientHeight), false);
-    PageControl1 = createControl(WC_TABCONTROLW, L"", WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0,
-                                 Panel1, rect(0, 0, kClientWidth, kClientHeight));
-    if (m_theme) {
-        SetWindowSubclass(PageControl1, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+    m_controls.emplace(MainForm::kName, m_window);
+    MainForm::forEachMember(*this, [this](auto& member, const FormControl& row) {
+        using Member = std::remove_reference_t<decltype(member)>;
+        if constexpr (std::is_same_v<Member, LabeledEdit>) {
+            member = createEdit(m_controls.at(row.parent), toWide(row.caption),
+                                logicalRect(row.rect), toWide(row.hint), row.readOnly);
+            m_controls.emplace(row.name, member.edit);
+            m_edits.push_back(&member);
+        } else if constexpr (std::is_same_v<Member, HWND>) {
+            member = createFromRow(row);
+            m_controls.emplace(row.name, member);
+        }
+    });
+
+    const int front = MainForm::sheetIndex(MainForm::kFrontSheet);
+    SendMessageW(PageControl1, TCM_SETCURSEL, front, 0);
+    showSheet(front);
+}
+
+// Makes the control a row of the form describes, other than a labelled edit.
+HWND TfmPrincipal::createFromRow(const FormControl& row) {
+    const HWND parent = m_controls.at(row.parent);
+    const RECT logical = logicalRect(row.rect);
+    HWND control = nullptr;
+    switch (row.kind) {
+        case ControlKind::Container:
+            control = createContainer(parent, logical, false);
+            break;
+        case ControlKind::TabControl:
+            control = createControl(WC_TABCONTROLW, L"", WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
+                                    0, parent, logical);
+            if (m_theme) {
+                SetWindowSubclass(control, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+            }
+            break;
+        case ControlKind::TabSheet: {
+            std::wstring caption = toWide(row.caption);
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = caption.data();
+            SendMessageW(parent, TCM_INSERTITEMW, MainForm::sheetIndex(row.name),
+                         reinterpret_cast<LPARAM>(&item));
+            // The sheets lie over the tab control's display area, siblings above it, so that
+            // the Tab key goes from the tab control into the sheet in front.
+            const FormRect& tabs = MainForm::control(row.parent).rect;
+            RECT over = logical;
+            OffsetRect(&over, tabs.left, tabs.top);
+            control = createContainer(GetParent(parent), over, false);
+            break;
+        }
+        case ControlKind::BevelPanel:
+            control = createContainer(parent, logical, true);
+            break;
+        case ControlKind::GroupBox:
+            control = createGroupBox(parent, toWide(row.caption), logical);
+            break;
+        case ControlKind::Button:
+            control = createButton(parent, toWide(row.caption), logical);
+            break;
+        case ControlKind::CheckBox:
+            control = createCheckBox(parent, toWide(row.caption), logical);
+            break;
+        case ControlKind::LogBox:
+            control = createLog(parent, logical);
+            break;
+        case ControlKind::GreenIndicator:
+            control = createIndicator(parent, *m_green, logical);
+            break;
+        case ControlKind::RedIndicator:
+            control = createIndicator(parent, *m_red, logical);
+            break;
+        case ControlKind::Component:
+        case ControlKind::LabeledEdit:
+            throw Error("Not a control of its own: " + std::string(row.name));
     }
-    const wchar_t* const captions[] = {L"API Web", L"Lumora Web", L"Whatsapp"};
-    for (int i = 0; i < 3; ++i) {
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = const_cast<wchar_t*>(captions[i]);
-        SendMessageW(PageControl1, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    if (!row.enabled) {
+        EnableWindow(control, FALSE);
     }
-    // The sheets lie over the tab control's display area, siblings above it, so that the Tab
-    // key goes from the tab control into the sheet in front.
-    TabSheet1 = createContainer(Panel1, kSheet, false);
-    TabSheet2 = createContainer(Panel1, kSheet, false);
-    TabSheet3 = createContainer(Panel1, kSheet, false);
-    Panel2 = createContainer(TabSheet1, rect(0, 0, 637, 281), true);
-    Panel3 = createContainer(TabSheet2, rect(0, 0, 637, 281), true);
-    Panel4 = createContainer(TabSheet3, rect(0, 0, 637, 281), true);
-
-    // API Web. Its fields are filled from config.js only: read-only, and the box disabled.
-    GroupBox1 = createGroupBox(Panel2, L"API WEB", rect(12, 0, 394, 150));
-    btnTestarPortasApi = createButton(GroupBox1, rect(286, 71, 91, 33));
-    edtApiInterno =
-        createEdit(GroupBox1, L"IP/Porta Interno:", rect(103, 44, 260, 21), kConfigHint, true);
-    edtApiExterno =
-        createEdit(GroupBox1, L"IP/Porta Externo:", rect(103, 21, 260, 21), kConfigHint, true);
-    cbApiHttps = createCheckBox(GroupBox1, rect(103, 68, 177, 17));
-    EnableWindow(cbApiHttps, FALSE);
-    memoAPILog = createLog(Panel2);
-
-    // Lumora Web.
-    GroupBox2 = createGroupBox(Panel3, L"Lumora Web", rect(12, 7, 394, 143));
-    btnTestarPortasWeb = createButton(GroupBox2, rect(294, 69, 91, 33));
-    edtWebExterno =
-        createEdit(GroupBox2, L"IP/Porta Externa:", rect(103, 20, 260, 21), kWebExternoHint, false);
-    edtWebInterno =
-        createEdit(GroupBox2, L"IP/Porta Interna:", rect(103, 42, 260, 21), kWebInternoHint, false);
-    cbWebHttps = createCheckBox(GroupBox2, rect(103, 66, 177, 17));
-    memoWebLog = createLog(Panel3);
-
-    // Whatsapp: the log box comes first in its container.
-    memoWhatsLog = createLog(Panel4);
-    GroupBox3 = createGroupBox(Panel4, L"Whatsapp", rect(12, 13, 394, 143));
-    btnTestarPortasWhats = createButton(GroupBox3, rect(294, 69, 91, 33));
-    edtWhatsExterno = createEdit(GroupBox3, L"IP/Porta Externa:", rect(103, 20, 260, 21),
-                                 kWhatsExternoHint, false);
-    edtWhatsInterno = createEdit(GroupBox3, L"IP/Porta Interna:", rect(103, 42, 260, 21),
-                                 kWhatsInternoHint, false);
-    cbWhatsHttps = createCheckBox(GroupBox3, rect(103, 66, 177, 17));
-
-    const Picture& green = *m_green;
-    const Picture& red = *m_red;
-    imgApiExtGreen = createIndicator(GroupBox1, green, rect(365, 21, 20, 21));
-    imgApiExtRed = createIndicator(GroupBox1, red, rect(365, 21, 20, 21));
-    imgApiIntRed = createIndicator(GroupBox1, red, rect(365, 44, 20, 21));
-    imgApiIntGreen = createIndicator(GroupBox1, green, rect(365, 44, 20, 21));
-    imgWebIntGreen = createIndicator(GroupBox2, green, rect(365, 42, 20, 21));
-    imgWebExtRed = createIndicator(GroupBox2, red, rect(365, 20, 19, 21));
-    imgWebExtGreen = createIndicator(GroupBox2, green, rect(365, 20, 20, 21));
-    imgWebIntRed = createIndicator(GroupBox2, red, rect(365, 42, 20, 21));
-    imgWhatsIntRed = createIndicator(GroupBox3, red, rect(364, 42, 20, 21));
-    imgWhatsExtGreen = createIndicator(GroupBox3, green, rect(364, 20, 20, 21));
-    imgWhatsExtRed = createIndicator(GroupBox3, red, rect(364, 20, 20, 21));
-    imgWhatsIntGreen = createIndicator(GroupBox3, green, rect(364, 42, 20, 21));
-
-    m_edits = {&edtApiInterno, &edtApiExterno,   &edtWebExterno,
-               &edtWebInterno, &edtWhatsExterno, &edtWhatsInterno};
-    SendMessageW(PageControl1, TCM_SETCURSEL, 2, 0);
-    showSheet(2);
+    return control;
 }
 
 // The tab order among the children of one parent is their order from the top of the Z order;
 // each list is moved to the bottom in turn, so it ends up in that order.
 void TfmPrincipal::setTabOrders() {
-    const auto order = [](std::initializer_list<HWND> controls) {
+    const auto order = [](const std::vector<HWND>& controls) {
         for (HWND control : controls) {
             SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
     };
+    // The sheets above the tab control that they lie over.
     order({TabSheet1, TabSheet2, TabSheet3, PageControl1});
-    order({GroupBox1, memoAPILog});
-    order({edtApiInterno, edtApiExterno, cbApiHttps});
-    order({GroupBox2, memoWebLog});
-    order({edtWebExterno, edtWebInterno, cbWebHttps});
-    order({memoWhatsLog, GroupBox3});
-    order({edtWhatsExterno, edtWhatsInterno, cbWhatsHttps});
+    for (const FormControl& row : MainForm::controls()) {
+        if (row.kind == ControlKind::BevelPanel || row.kind == ControlKind::GroupBox) {
+            std::vector<HWND> controls;
+            for (const FormControl* child : MainForm::tabOrderOf(row.name)) {
+                controls.push_back(m_controls.at(child->name));
+            }
+            order(controls);
+        }
+    }
 }
 
 void TfmPrincipal::layout() {
@@ -501,7 +490,7 @@ void TfmPrincipal::placeLabel(const LabeledEdit& edit) {
     RECT field{};
     GetWindowRect(edit.edit, &field);
     MapWindowPoints(HWND_DESKTOP, GetParent(edit.edit), reinterpret_cast<POINT*>(&field), 2);
-    SetWindowPos(edit.label, nullptr, field.left - scale(kLabelSpacing) - size.cx,
+    SetWindowPos(edit.label, nullptr, field.left - scale(MainForm::kLabelSpacing) - size.cx,
                  field.top + (field.bottom - field.top - height) / 2, size.cx, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -571,64 +560,24 @@ void TfmPrincipal::dispatch(MSG& message) {
     DispatchMessageW(&message);
 }
 
-void TfmPrincipal::btnTestarPortasApiClick(HWND /*Sender*/) {
-    TestaPortas(L"api");
-}
-
-void TfmPrincipal::FormShow(HWND /*Sender*/) {
-    carregarConfig();
-}
-
-void TfmPrincipal::btnTestarPortasWebClick(HWND /*Sender*/) {
-    TestaPortas(L"web");
-}
-
-void TfmPrincipal::btnTestarPortasWhatsClick(HWND /*Sender*/) {
-    TestaPortas(L"whats");
-}
-
 void TfmPrincipal::TestaPortas(std::wstring_view tipo) {
-    if (tipo == L"api") {
-        testarPortasApi();
-    } else if (tipo == L"web") {
-        testarPortasWeb();
-    } else {
-        testarPortasWhats();
-    }
-}
-
-void TfmPrincipal::testarPortasApi() {
-    runCheckOf(CheckKind::Api, *m_apiTab);
-}
-
-void TfmPrincipal::testarPortasWeb() {
-    runCheckOf(CheckKind::Web, *m_webTab);
-}
-
-void TfmPrincipal::testarPortasWhats() {
-    runCheckOf(CheckKind::Whats, *m_whatsTab);
+    // UTF-16 both: wchar_t is 16 bits wide on Windows.
+    testaPortasUtf16(
+        std::u16string_view(reinterpret_cast<const char16_t*>(tipo.data()), tipo.size()));
 }
 
 void TfmPrincipal::carregarConfig() {
-    class Target : public SettingsTarget {
-    public:
-        explicit Target(TfmPrincipal& window) : m_window(window) {}
-        void setUsaHttps(bool checked) override {
-            SendMessageW(m_window.cbApiHttps, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
-                         0);
-        }
-        void setIpExterno(const std::u16string& text) override {
-            SetWindowTextW(m_window.edtApiExterno, reinterpret_cast<const wchar_t*>(text.c_str()));
-        }
-        void setIpInterno(const std::u16string& text) override {
-            SetWindowTextW(m_window.edtApiInterno, reinterpret_cast<const wchar_t*>(text.c_str()));
-        }
+    readApiTabSettings(
+        [this](std::string_view field, const std::u16string& text) {
+            SetWindowTextW(m_controls.at(field), reinterpret_cast<const wchar_t*>(text.c_str()));
+        },
+        [this](std::string_view box, bool checked) {
+            SendMessageW(m_controls.at(box), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        });
+}
 
-    private:
-        TfmPrincipal& m_window;
-    };
-    Target target(*this);
-    SettingsFile::read(SettingsFile::besideExecutable(), target);
+void TfmPrincipal::runTabCheck(CheckKind kind) {
+    runCheckOf(kind, *m_tabs.at(kind));
 }
 
 // The run works on a thread of its own while this thread goes on drawing the window; user

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,20 +16,23 @@
 #include "app/win32/Picture.h"
 #include "app/win32/Theme.h"
 #include "checks/CheckRun.h"
+#include "form/MainFormEvents.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
 
 namespace quelvar {
 
+struct FormControl;
 class WindowCheckTab;
 
 // The main window in Win32 and the common controls: three tabs, one per product, each with its
 // address fields, HTTPS box, "Testar Portas" button, indicators and log box; the service-profile
 // members that every run shares; the dispatch from the buttons to the check runs; and the
 // reading of the settings file when the window is first shown. Every control is a child
-// window of the window, destroyed with it.
-class TfmPrincipal {
+// window of the window, destroyed with it. The event handlers and check runs are the form's
+// (MainFormEvents).
+class TfmPrincipal : public MainFormEvents<TfmPrincipal, HWND> {
 public:
     // Makes the window, hidden, with every control in its initial state, drawn in the theme or,
     // without one, in the standard look. The run settings give the status service's endpoint
@@ -83,24 +87,10 @@ public:
     HWND imgWhatsExtRed = nullptr;
     HWND imgWhatsIntGreen = nullptr;
 
-    // Calls TestaPortas with "api".
-    void btnTestarPortasApiClick(HWND Sender);
-    // Calls carregarConfig; bound to the window's show event.
-    void FormShow(HWND Sender);
-    // Calls TestaPortas with "web".
-    void btnTestarPortasWebClick(HWND Sender);
-    // Calls TestaPortas with "whats".
-    void btnTestarPortasWhatsClick(HWND Sender);
     // Starts the check run of the kind, compared exactly: "api", "web", and any other text the
     // WhatsApp run; returns when the run has ended. A call while a run is in progress starts
     // nothing.
     void TestaPortas(std::wstring_view tipo);
-    // Performs the check run of the API tab.
-    void testarPortasApi();
-    // Performs the check run of the web tab.
-    void testarPortasWeb();
-    // Performs the check run of the WhatsApp tab.
-    void testarPortasWhats();
     // Fills the API tab's fields and HTTPS box from config.js beside the executable; throws
     // Error with the reader's message when the file cannot be opened or decoded.
     void carregarConfig();
@@ -135,6 +125,8 @@ public:
     static void dispatch(MSG& message);
 
 private:
+    friend class MainFormEvents<TfmPrincipal, HWND>;
+
     struct Placement {
         HWND control;
         RECT logical;  // At 96 pixels per inch, in the parent's client coordinates.
@@ -156,12 +148,13 @@ private:
     HWND createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
                        DWORD extendedStyle, HWND parent, RECT logical);
     HWND createContainer(HWND parent, RECT logical, bool bevel);
-    HWND createGroupBox(HWND parent, const wchar_t* caption, RECT logical);
-    HWND createButton(HWND parent, RECT logical);
-    LabeledEdit createEdit(HWND parent, const wchar_t* label, RECT logical, const wchar_t* hint,
-                           bool readOnly);
-    HWND createCheckBox(HWND parent, RECT logical);
-    HWND createLog(HWND parent);
+    HWND createFromRow(const FormControl& row);
+    HWND createGroupBox(HWND parent, const std::wstring& caption, RECT logical);
+    HWND createButton(HWND parent, const std::wstring& caption, RECT logical);
+    LabeledEdit createEdit(HWND parent, const std::wstring& label, RECT logical,
+                           const std::wstring& hint, bool readOnly);
+    HWND createCheckBox(HWND parent, const std::wstring& caption, RECT logical);
+    HWND createLog(HWND parent, RECT logical);
     HWND createIndicator(HWND parent, const Picture& picture, RECT logical);
     void setTabOrders();
     void layout();
@@ -170,6 +163,8 @@ private:
     void updateFont();
     void showSheet(int index);
     int scale(int value) const;
+    // Performs the check run of the kind's tab.
+    void runTabCheck(CheckKind kind);
     void runCheckOf(CheckKind kind, WindowCheckTab& tab);
     template <typename Handler>
     void handleEvent(Handler handler);
@@ -192,10 +187,11 @@ private:
     std::unique_ptr<Brushes> m_brushes;
     std::vector<Placement> m_placements;
     std::vector<LabeledEdit*> m_edits;
+    // Each control (the field of a labelled edit) by its member's name, the window by its own.
+    std::map<std::string_view, HWND> m_controls;
     std::vector<std::wstring> m_hints;
-    std::unique_ptr<WindowCheckTab> m_apiTab;
-    std::unique_ptr<WindowCheckTab> m_webTab;
-    std::unique_ptr<WindowCheckTab> m_whatsTab;
+    // The check runs' view of each tab.
+    std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
     WorkerStart m_startWorker = [](std::function<void()> body) {
         return std::thread(std::move(body));
     };

@@ -8,43 +8,10 @@
 #include "app/win32/SystemFunction.h"
 #include "http/Error.h"
 #include "http/win32/WideText.h"
-#include "theme/ThemeFile.h"
 
 namespace quelvar {
 
 namespace {
-
-struct Role {
-    std::string_view name;
-    COLORREF Theme::*colour;
-};
-
-constexpr Role kRoles[] = {
-    {"face", &Theme::face},
-    {"text", &Theme::text},
-    {"disabledText", &Theme::disabledText},
-    {"bevelLight", &Theme::bevelLight},
-    {"bevelDark", &Theme::bevelDark},
-    {"border", &Theme::border},
-    {"hoverBorder", &Theme::hoverBorder},
-    {"tab", &Theme::tab},
-    {"tabText", &Theme::tabText},
-    {"accent", &Theme::accent},
-    {"accentBright", &Theme::accentBright},
-    {"accentLight", &Theme::accentLight},
-    {"accentDark", &Theme::accentDark},
-    {"groupFace", &Theme::groupFace},
-    {"field", &Theme::field},
-    {"readOnlyField", &Theme::readOnlyField},
-    {"readOnlyText", &Theme::readOnlyText},
-    {"logText", &Theme::logText},
-    {"buttonTop", &Theme::buttonTop},
-    {"buttonBottom", &Theme::buttonBottom},
-    {"buttonBorder", &Theme::buttonBorder},
-    {"buttonText", &Theme::buttonText},
-    {"tipFace", &Theme::tipFace},
-    {"tipText", &Theme::tipText},
-};
 
 constexpr const wchar_t* kThemeResourceType = L"QUELVARTHEME";
 
@@ -95,16 +62,9 @@ void showStyleNotFound(const std::wstring& text) {
 
 Theme Theme::parse(std::string_view description) {
     Theme theme;
-    theme.name =
-        toWide(readThemeFile(description, [&theme](std::string_view role, std::uint32_t rgb) {
-            for (const Role& each : kRoles) {
-                if (each.name == role) {
-                    theme.*each.colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-                    return true;
-                }
-            }
-            return false;
-        }));
+    theme.name = toWide(theme.read(description, [](std::uint32_t rgb) -> COLORREF {
+        return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+    }));
     return theme;
 }
 

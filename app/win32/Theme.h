@@ -7,35 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "theme/ThemeRoles.h"
+
 namespace quelvar {
 
-// The colours of a visual theme, by the role they play in the window.
-struct Theme {
+// The colours of a visual theme, by the role they play in the window, as the window's painter
+// draws them.
+struct Theme : ThemeRoles<COLORREF> {
     std::wstring name;
-    COLORREF face = 0;
-    COLORREF text = 0;
-    COLORREF disabledText = 0;
-    COLORREF bevelLight = 0;
-    COLORREF bevelDark = 0;
-    COLORREF border = 0;
-    COLORREF hoverBorder = 0;
-    COLORREF tab = 0;
-    COLORREF tabText = 0;
-    COLORREF accent = 0;
-    COLORREF accentBright = 0;
-    COLORREF accentLight = 0;
-    COLORREF accentDark = 0;
-    COLORREF groupFace = 0;
-    COLORREF field = 0;
-    COLORREF readOnlyField = 0;
-    COLORREF readOnlyText = 0;
-    COLORREF logText = 0;
-    COLORREF buttonTop = 0;
-    COLORREF buttonBottom = 0;
-    COLORREF buttonBorder = 0;
-    COLORREF buttonText = 0;
-    COLORREF tipFace = 0;
-    COLORREF tipText = 0;
 
     // Returns the theme a description gives: a "name NAME" line and one "role #rrggbb" line
     // per colour; lines starting with "#" are comments. Throws Error on a line it cannot read.

@@ -23,9 +23,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "app/LabeledEdit.h"
 #include "app/LogBox.h"
@@ -33,18 +37,24 @@
 #include "app/TfmPrincipal.h"
 #include "app/ThemeRegistry.h"
 #include "app/WindowFont.h"
+#include "form/MainForm.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/ModalBoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/form/RunScenarios.h"
+#include "tests/form/TabCycle.h"
 #include "tests/status/StatusProcess.h"
 
 using namespace std::chrono_literals;
 using quelvar::CheckRunSettings;
+using quelvar::ControlKind;
+using quelvar::FormControl;
 using quelvar::LabeledEdit;
 using quelvar::LogBox;
+using quelvar::MainForm;
 using quelvar::SettingsFile;
 using quelvar::TfmPrincipal;
 using quelvar::test::CaughtBox;
@@ -57,15 +67,85 @@ using quelvar::test::textReply;
 
 namespace {
 
-const QString kExternalStart = QStringLiteral("Testando Conexão Externa...\r\n");
-const QString kSeparatorAndInternalStart =
-    QStringLiteral("-----------------------------\r\n\r\n\r\nTestando Conexão Interna...\r\n");
+QString text(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
-const char* const kIndicators[] = {
-    "imgApiExtGreen", "imgApiExtRed",     "imgApiIntRed",   "imgApiIntGreen",
-    "imgWebIntGreen", "imgWebExtRed",     "imgWebExtGreen", "imgWebIntRed",
-    "imgWhatsIntRed", "imgWhatsExtGreen", "imgWhatsExtRed", "imgWhatsIntGreen",
-};
+const QString kExternalStart = text(quelvar::test::kExternalStart);
+const QString kSeparatorAndInternalStart = text(quelvar::test::kSeparatorAndInternalStart);
+
+bool isIndicator(const FormControl& row) {
+    return row.kind == ControlKind::GreenIndicator || row.kind == ControlKind::RedIndicator;
+}
+
+// The rows of the form's controls, the components left out.
+std::vector<const FormControl*> controlRows() {
+    std::vector<const FormControl*> rows;
+    for (const FormControl& row : MainForm::controls()) {
+        if (row.kind != ControlKind::Component) {
+            rows.push_back(&row);
+        }
+    }
+    return rows;
+}
+
+// The indicators' names in the form's order.
+QStringList indicatorNames() {
+    QStringList names;
+    for (const FormControl* row : controlRows()) {
+        if (isIndicator(*row)) {
+            names.append(text(row->name));
+        }
+    }
+    return names;
+}
+
+// Returns whether the widget is of the class the window makes for the row's kind.
+bool isOfKind(QWidget* widget, ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Component:
+            return false;
+        case ControlKind::Container:
+        case ControlKind::BevelPanel:
+            return qobject_cast<QFrame*>(widget) != nullptr;
+        case ControlKind::TabControl:
+            return qobject_cast<QTabWidget*>(widget) != nullptr;
+        case ControlKind::TabSheet:
+            return widget->metaObject() == &QWidget::staticMetaObject;
+        case ControlKind::GroupBox:
+            return qobject_cast<QGroupBox*>(widget) != nullptr;
+        case ControlKind::Button:
+            return qobject_cast<QPushButton*>(widget) != nullptr;
+        case ControlKind::LabeledEdit:
+            return qobject_cast<LabeledEdit*>(widget) != nullptr;
+        case ControlKind::CheckBox:
+            return qobject_cast<QCheckBox*>(widget) != nullptr;
+        case ControlKind::LogBox:
+            return qobject_cast<LogBox*>(widget) != nullptr;
+        case ControlKind::GreenIndicator:
+        case ControlKind::RedIndicator:
+            return qobject_cast<QLabel*>(widget) != nullptr;
+    }
+    return false;
+}
+
+// Returns the text the widget shows as the row's caption: a tab's text for a sheet, the label
+// of a labelled edit.
+QString captionOf(TfmPrincipal& w, const FormControl& row, QWidget* widget) {
+    switch (row.kind) {
+        case ControlKind::TabSheet:
+            return w.PageControl1->tabText(w.PageControl1->indexOf(widget));
+        case ControlKind::GroupBox:
+            return qobject_cast<QGroupBox*>(widget)->title();
+        case ControlKind::Button:
+        case ControlKind::CheckBox:
+            return qobject_cast<QAbstractButton*>(widget)->text();
+        case ControlKind::LabeledEdit:
+            return qobject_cast<LabeledEdit*>(widget)->editLabel()->text();
+        default:
+            return {};
+    }
+}
 
 // Settings for runs that end at once: a status endpoint on a loopback port nobody listens on
 // and no pause.
@@ -140,9 +220,9 @@ TabState stateOf(TfmPrincipal& w, const QString& tab) {
 
 QStringList visibleIndicators(TfmPrincipal& w) {
     QStringList visible;
-    for (const char* name : kIndicators) {
-        if (!w.findChild<QLabel*>(QLatin1String(name))->isHidden()) {
-            visible.append(QLatin1String(name));
+    for (const QString& name : indicatorNames()) {
+        if (!w.findChild<QLabel*>(name)->isHidden()) {
+            visible.append(name);
         }
     }
     return visible;
@@ -199,8 +279,16 @@ private Q_SLOTS:
         QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet3);
         QCOMPARE(w.PageControl1->currentIndex(), 2);
         QVERIFY(visibleIndicators(w).isEmpty());
-        for (const char* name : kIndicators) {
-            QVERIFY2(w.findChild<QLabel*>(QLatin1String(name))->isHidden(), name);
+        // Each control shown or hidden, enabled or not, editable or not as the form has it;
+        // the sheets behind are hidden by the tab control.
+        for (const FormControl* row : controlRows()) {
+            auto* widget = w.findChild<QWidget*>(text(row->name));
+            QVERIFY2(widget != nullptr, row->name.data());
+            QCOMPARE(widget->isHidden(), !row->visible);
+            QCOMPARE(widget->isEnabled(), row->enabled);
+            if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+                QCOMPARE(edit->isReadOnly(), row->readOnly);
+            }
         }
         for (LogBox* log : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog}) {
             QVERIFY(log->text().isEmpty());
@@ -216,12 +304,6 @@ private Q_SLOTS:
         for (QCheckBox* box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
             QVERIFY(!box->isChecked());
         }
-        QVERIFY(w.edtApiExterno->isReadOnly());
-        QVERIFY(w.edtApiInterno->isReadOnly());
-        QVERIFY(!w.cbApiHttps->isEnabled());
-        QVERIFY(!w.edtWebExterno->isReadOnly() && !w.edtWebInterno->isReadOnly());
-        QVERIFY(!w.edtWhatsExterno->isReadOnly() && !w.edtWhatsInterno->isReadOnly());
-        QVERIFY(w.cbWebHttps->isEnabled() && w.cbWhatsHttps->isEnabled());
         QVERIFY(!w.isRunning());
     }
 
@@ -245,11 +327,12 @@ private Q_SLOTS:
 
     void windowFrameFontAndDefaults() {
         TfmPrincipal w;
-        QCOMPARE(w.objectName(), QStringLiteral("fmPrincipal"));
-        QCOMPARE(w.windowTitle(), QStringLiteral("Quelvar - WEB"));
-        QCOMPARE(w.size(), QSize(645, 309));
-        QCOMPARE(w.minimumSize(), QSize(645, 309));
-        QCOMPARE(w.maximumSize(), QSize(645, 309));
+        const QSize client(MainForm::kClientWidth, MainForm::kClientHeight);
+        QCOMPARE(w.objectName(), text(MainForm::kName));
+        QCOMPARE(w.windowTitle(), text(MainForm::kCaption));
+        QCOMPARE(w.size(), client);
+        QCOMPARE(w.minimumSize(), client);
+        QCOMPARE(w.maximumSize(), client);
         const Qt::WindowFlags flags = w.windowFlags();
         QVERIFY(w.isWindow());
         QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
@@ -281,48 +364,35 @@ private Q_SLOTS:
         QCOMPARE(&w.RESTRequest1.response(), &w.RESTResponse1);
     }
 
+    // Every member is where the form puts it, of the class the window makes for its kind.
+    void membersAreTheFormsControls() {
+        TfmPrincipal w(quickSettings());
+        int members = 0;
+        MainForm::forEachMember(w, [&](auto& member, const FormControl& row) {
+            ++members;
+            if constexpr (std::is_pointer_v<std::remove_reference_t<decltype(member)>>) {
+                QVERIFY2(member != nullptr, row.name.data());
+                QCOMPARE(member->objectName(), text(row.name));
+                QVERIFY2(isOfKind(member, row.kind), row.name.data());
+            } else {
+                QCOMPARE(row.kind, ControlKind::Component);
+            }
+        });
+        QCOMPARE(members, static_cast<int>(MainForm::controls().size()));
+    }
+
     void geometry_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("rect");
-        const auto row = [](const char* name, const char* parent, QRect rect) {
-            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent) << rect;
-        };
-        row("Panel1", "fmPrincipal", {0, 0, 645, 309});
-        row("PageControl1", "Panel1", {0, 0, 645, 309});
-        row("Panel2", "TabSheet1", {0, 0, 637, 281});
-        row("Panel3", "TabSheet2", {0, 0, 637, 281});
-        row("Panel4", "TabSheet3", {0, 0, 637, 281});
-        row("GroupBox1", "Panel2", {12, 0, 394, 150});
-        row("edtApiExterno", "GroupBox1", {103, 21, 260, 21});
-        row("edtApiInterno", "GroupBox1", {103, 44, 260, 21});
-        row("cbApiHttps", "GroupBox1", {103, 68, 177, 17});
-        row("btnTestarPortasApi", "GroupBox1", {286, 71, 91, 33});
-        row("imgApiExtGreen", "GroupBox1", {365, 21, 20, 21});
-        row("imgApiExtRed", "GroupBox1", {365, 21, 20, 21});
-        row("imgApiIntGreen", "GroupBox1", {365, 44, 20, 21});
-        row("imgApiIntRed", "GroupBox1", {365, 44, 20, 21});
-        row("memoAPILog", "Panel2", {412, 13, 221, 265});
-        row("GroupBox2", "Panel3", {12, 7, 394, 143});
-        row("edtWebExterno", "GroupBox2", {103, 20, 260, 21});
-        row("edtWebInterno", "GroupBox2", {103, 42, 260, 21});
-        row("cbWebHttps", "GroupBox2", {103, 66, 177, 17});
-        row("btnTestarPortasWeb", "GroupBox2", {294, 69, 91, 33});
-        row("imgWebExtGreen", "GroupBox2", {365, 20, 20, 21});
-        row("imgWebExtRed", "GroupBox2", {365, 20, 19, 21});
-        row("imgWebIntGreen", "GroupBox2", {365, 42, 20, 21});
-        row("imgWebIntRed", "GroupBox2", {365, 42, 20, 21});
-        row("memoWebLog", "Panel3", {412, 13, 221, 265});
-        row("memoWhatsLog", "Panel4", {412, 13, 221, 265});
-        row("GroupBox3", "Panel4", {12, 13, 394, 143});
-        row("edtWhatsExterno", "GroupBox3", {103, 20, 260, 21});
-        row("edtWhatsInterno", "GroupBox3", {103, 42, 260, 21});
-        row("cbWhatsHttps", "GroupBox3", {103, 66, 177, 17});
-        row("btnTestarPortasWhats", "GroupBox3", {294, 69, 91, 33});
-        row("imgWhatsExtGreen", "GroupBox3", {364, 20, 20, 21});
-        row("imgWhatsExtRed", "GroupBox3", {364, 20, 20, 21});
-        row("imgWhatsIntGreen", "GroupBox3", {364, 42, 20, 21});
-        row("imgWhatsIntRed", "GroupBox3", {364, 42, 20, 21});
+        for (const FormControl* row : controlRows()) {
+            // The tab control lays its sheets out itself; their size is checked below.
+            if (row->kind != ControlKind::TabSheet) {
+                QTest::newRow(row->name.data())
+                    << text(row->name) << text(row->parent)
+                    << QRect(row->rect.left, row->rect.top, row->rect.width, row->rect.height);
+            }
+        }
     }
     void geometry() {
         QFETCH(QString, name);
@@ -341,21 +411,26 @@ private Q_SLOTS:
         QCOMPARE(widget->geometry(), rect);
     }
 
+    void sheetsAreTheTabControlsPages() {
+        TfmPrincipal w(quickSettings());
+        showWindow(w);
+        for (const FormControl* row : MainForm::childrenOf("PageControl1")) {
+            auto* sheet = w.findChild<QWidget*>(text(row->name));
+            w.PageControl1->setCurrentWidget(sheet);
+            QCoreApplication::processEvents();
+            QCOMPARE(w.PageControl1->widget(MainForm::sheetIndex(row->name)), sheet);
+            QCOMPARE(sheet->size(), QSize(row->rect.width, row->rect.height));
+        }
+    }
+
     void labelsSitLeftOfTheirFields_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("label");
-        QTest::newRow("edtApiExterno") << "edtApiExterno"
-                                       << "IP/Porta Externo:";
-        QTest::newRow("edtApiInterno") << "edtApiInterno"
-                                       << "IP/Porta Interno:";
-        QTest::newRow("edtWebExterno") << "edtWebExterno"
-                                       << "IP/Porta Externa:";
-        QTest::newRow("edtWebInterno") << "edtWebInterno"
-                                       << "IP/Porta Interna:";
-        QTest::newRow("edtWhatsExterno") << "edtWhatsExterno"
-                                         << "IP/Porta Externa:";
-        QTest::newRow("edtWhatsInterno") << "edtWhatsInterno"
-                                         << "IP/Porta Interna:";
+        for (const FormControl* row : controlRows()) {
+            if (row->kind == ControlKind::LabeledEdit) {
+                QTest::newRow(row->name.data()) << text(row->name) << text(row->caption);
+            }
+        }
     }
     void labelsSitLeftOfTheirFields() {
         QFETCH(QString, field);
@@ -367,7 +442,7 @@ private Q_SLOTS:
         QCOMPARE(caption->text(), label);
         QCOMPARE(caption->parentWidget(), edit->parentWidget());
         QCOMPARE(caption->width(), caption->sizeHint().width());
-        QCOMPARE(caption->x() + caption->width() + 3, edit->x());
+        QCOMPARE(caption->x() + caption->width() + MainForm::kLabelSpacing, edit->x());
         QCOMPARE(caption->y(), edit->y() + (edit->height() - caption->height()) / 2);
         QVERIFY(caption->x() > 0);
         QCOMPARE(caption->focusPolicy(), Qt::NoFocus);
@@ -376,92 +451,48 @@ private Q_SLOTS:
     void captions() {
         TfmPrincipal w(quickSettings());
         QCOMPARE(w.PageControl1->count(), 3);
-        QCOMPARE(w.PageControl1->tabText(0), QStringLiteral("API Web"));
-        QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("Lumora Web"));
-        QCOMPARE(w.PageControl1->tabText(2), QStringLiteral("Whatsapp"));
-        QCOMPARE(w.PageControl1->widget(0), w.TabSheet1);
-        QCOMPARE(w.PageControl1->widget(1), w.TabSheet2);
-        QCOMPARE(w.PageControl1->widget(2), w.TabSheet3);
         for (int i = 0; i < 3; ++i) {
             QVERIFY(w.PageControl1->tabIcon(i).isNull());
         }
-        QCOMPARE(w.GroupBox1->title(), QStringLiteral("API WEB"));
-        QCOMPARE(w.GroupBox2->title(), QStringLiteral("Lumora Web"));
-        QCOMPARE(w.GroupBox3->title(), QStringLiteral("Whatsapp"));
-        for (QCheckBox* box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
-            QCOMPARE(box->text(), QStringLiteral("Usa Conexão Segura (HTTPS)"));
-        }
-        for (QPushButton* button :
-             {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
-            QCOMPARE(button->text(), QStringLiteral("Testar Portas"));
-            QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+        for (const FormControl* row : controlRows()) {
+            auto* widget = w.findChild<QWidget*>(text(row->name));
+            QCOMPARE(captionOf(w, *row, widget), text(row->caption));
+            if (row->kind == ControlKind::Button) {
+                QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
+            }
         }
         QCOMPARE(w.Panel2->frameShadow(), QFrame::Raised);
         QCOMPARE(w.Panel1->frameShape(), QFrame::NoFrame);
     }
 
+    // Each field shows the form's hint; no other widget has one.
     void hints() {
         TfmPrincipal w(quickSettings());
-        const QString config = QStringLiteral("Carrega do arquivo config.js do lumora_web");
-        QCOMPARE(w.edtApiExterno->toolTip(), config);
-        QCOMPARE(w.edtApiInterno->toolTip(), config);
-
-        struct Hint {
-            QLineEdit* field;
-            QString first;
-            QString examplePattern;
-            QString third;
-        };
-        const QString web = QStringLiteral(
-            "Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao "
-            "Lumora Web.");
-        const QString whats = QStringLiteral(
-            "Sem colocar o http/https na frente, esse seria o IP e Porta %1 em que a API do "
-            "WhatsApp está instalada.");
-        const QString host = QStringLiteral("[a-z0-9-]+(\\.[a-z0-9-]+)+");
-        const QString privateV4 =
-            QStringLiteral("(10|192\\.168|172\\.(1[6-9]|2\\d|3[01]))(\\.\\d+)+");
-        const Hint rows[] = {
-            {w.edtWebExterno, web, host + QStringLiteral(":10446"),
-             QStringLiteral("IP Externo: Porta (se tiver)")},
-            {w.edtWebInterno, web, privateV4, QStringLiteral("IP Interno: Porta (se tiver)")},
-            {w.edtWhatsExterno, whats.arg(QStringLiteral("Externo")),
-             host + QStringLiteral(":21465"), QStringLiteral("IP Externo: Porta")},
-            {w.edtWhatsInterno, whats.arg(QStringLiteral("Interno")),
-             privateV4 + QStringLiteral(":21465"), QStringLiteral("IP Interno: Porta")},
-        };
-        for (const Hint& hint : rows) {
-            const QStringList lines = hint.field->toolTip().split(QStringLiteral("\r\n"));
-            QCOMPARE(lines.size(), 3);
-            QCOMPARE(lines[0], hint.first);
-            QVERIFY2(QRegularExpression(QStringLiteral("^Exemplo: ") + hint.examplePattern +
-                                        QStringLiteral("$"))
-                         .match(lines[1])
-                         .hasMatch(),
-                     qPrintable(lines[1]));
-            QCOMPARE(lines[2], hint.third);
-            QVERIFY(!hint.field->toolTip().contains(QRegularExpression(QStringLiteral("[^\r]\n"))));
-        }
-        // Only the six address fields have hints.
+        int hinted = 0;
         for (QWidget* widget : w.findChildren<QWidget*>()) {
-            if (qobject_cast<LabeledEdit*>(widget) == nullptr) {
-                QVERIFY2(widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
-            }
+            const QString name = widget->objectName();
+            const auto rows = MainForm::controls();
+            const auto row = std::find_if(rows.begin(), rows.end(), [&](const FormControl& each) {
+                return text(each.name) == name;
+            });
+            const QString hint = row != rows.end() ? text(row->hint) : QString();
+            QCOMPARE(widget->toolTip(), hint);
+            hinted += hint.isEmpty() ? 0 : 1;
         }
+        QCOMPARE(hinted, 6);
     }
 
     void tabOrder_data() {
         QTest::addColumn<int>("tab");
         QTest::addColumn<QStringList>("order");
-        const QString bar = QStringLiteral("qt_tabwidget_tabbar");
-        QTest::newRow("API Web") << 0
-                                 << QStringList{"edtApiInterno", "edtApiExterno", "memoAPILog",
-                                                bar};
-        QTest::newRow("Lumora Web")
-            << 1 << QStringList{"edtWebExterno", "edtWebInterno", "cbWebHttps", "memoWebLog", bar};
-        QTest::newRow("Whatsapp") << 2
-                                  << QStringList{"memoWhatsLog", "edtWhatsExterno",
-                                                 "edtWhatsInterno", "cbWhatsHttps", bar};
+        for (const FormControl* sheet : MainForm::childrenOf("PageControl1")) {
+            QStringList order;
+            for (std::string_view name : quelvar::test::tabCycle(sheet->name)) {
+                order.append(text(name));
+            }
+            order.append(QStringLiteral("qt_tabwidget_tabbar"));
+            QTest::newRow(sheet->caption.data()) << MainForm::sheetIndex(sheet->name) << order;
+        }
     }
     void tabOrder() {
         QFETCH(int, tab);
@@ -542,11 +573,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QColor>("colour");
         QTest::addColumn<QSize>("picture");
-        for (const char* name : kIndicators) {
-            const bool green = QByteArray(name).endsWith("Green");
-            QTest::newRow(name) << QString::fromLatin1(name)
-                                << (green ? QColor(60, 213, 63) : QColor(246, 0, 1))
-                                << (green ? QSize(678, 1000) : QSize(640, 896));
+        for (const FormControl* row : controlRows()) {
+            if (!isIndicator(*row)) {
+                continue;
+            }
+            const bool green = row->kind == ControlKind::GreenIndicator;
+            QTest::newRow(row->name.data())
+                << text(row->name) << (green ? QColor(60, 213, 63) : QColor(246, 0, 1))
+                << (green ? QSize(678, 1000) : QSize(640, 896));
         }
     }
     void indicatorsShowTheirPictureClipped() {
@@ -958,41 +992,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("visible");
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QByteArray>("internalPath");
-
-        const std::string chain200 =
-            R"({"chain":[{"statusCode":200,"statusMessage":"OK"}],"status":"ok","code":""})";
-        const std::string chain301 =
-            R"({"chain":[{"statusCode":"301"},{"statusCode":"200"}],"code":""})";
-        const std::string eproto = R"({"chain":[],"status":"error","code":"EPROTO"})";
-        const auto bytes = [](const std::string& s) { return QByteArray::fromStdString(s); };
-
-        QTest::newRow("api: both reachable")
-            << "api" << bytes(responseReply(chain200)) << bytes(textReply(200, "OK", "healthy"))
-            << false
-            << kExternalStart + "Conexão Externa - ok\r\n" + kSeparatorAndInternalStart +
-                   "Conexão Interna - ok\r\n"
-            << QStringList{"imgApiExtGreen", "imgApiIntGreen"} << QByteArray("/healthcheck")
-            << QByteArray("/healthcheck");
-        QTest::newRow("web: redirect first, internal 204")
-            << "web" << bytes(responseReply(chain301)) << bytes(httpReply(204, "No Content", ""))
-            << false << kExternalStart + "Conexão Externa - Erro\r\n" + kSeparatorAndInternalStart
-            << QStringList{"imgWebExtRed"} << QByteArray("/lumora_web/loja")
-            << QByteArray("/lumora_web/loja");
-        QTest::newRow("whats: EPROTO, internal reachable")
-            << "whats" << bytes(responseReply(eproto)) << bytes(httpReply(200, "OK", "{}")) << false
-            << kExternalStart + "Problema com protocolo HTTPS, verifique se está correto.\r\n" +
-                   kSeparatorAndInternalStart + "Conexão Interna - ok\r\n"
-            << QStringList{"imgWhatsExtRed", "imgWhatsIntGreen"}
-            << QByteArray("/api-docs/")
-            // The service profile drops the trailing "/" of its base URL.
-            << QByteArray("/api-docs");
-        QTest::newRow("api: service down, internal 500")
-            << "api" << bytes(textReply(500, "Internal Server Error", "oops"))
-            << bytes(textReply(500, "Internal Server Error", "oops")) << false
-            << kExternalStart + "Serviço de teste de conexão externa fora do ar.\r\n" +
-                   kSeparatorAndInternalStart + "Conexão Interna - Erro\r\n"
-            << QStringList{"imgApiIntRed"} << QByteArray("/healthcheck")
-            << QByteArray("/healthcheck");
+        for (const quelvar::test::RunScenario& scenario : quelvar::test::runScenarios()) {
+            QStringList visible;
+            for (const std::string& name : scenario.visible) {
+                visible.append(text(name));
+            }
+            QTest::newRow(scenario.name)
+                << QString::fromLatin1(scenario.tipo)
+                << QByteArray::fromStdString(scenario.statusReply)
+                << QByteArray::fromStdString(scenario.internalReply) << scenario.https
+                << text(scenario.log) << visible << QByteArray::fromStdString(scenario.path)
+                << QByteArray::fromStdString(scenario.internalPath);
+        }
     }
     void fullRun() {
         QFETCH(QString, tipo);
@@ -1011,22 +1022,14 @@ private Q_SLOTS:
         const QString externalAddress = QStringLiteral("servidor.invalid:10446");
         const QString internalAddress = QString::fromStdString(internal.authority());
 
-        const QString tab = tipo == u"api"   ? QStringLiteral("Api")
-                            : tipo == u"web" ? QStringLiteral("Web")
-                                             : QStringLiteral("Whats");
+        const QString tab = text(quelvar::test::tabOfKind(tipo.toStdString()));
         if (tab == u"Api") {
-            writeConfig("const IP_EXTERNO = '" + externalAddress.toUtf8() +
-                        "';\nconst IP_INTERNO = '" + internalAddress.toUtf8() +
-                        "';\nconst USA_HTTPS = " + (https ? "true" : "false") + ";\n");
+            writeConfig(QByteArray::fromStdString(quelvar::test::apiTabConfig(
+                externalAddress.toStdString(), internalAddress.toStdString(), https)));
         }
-        std::atomic<int> pauses = 0;
-        std::atomic<long long> pausedFor = -1;
+        quelvar::test::RecordedPauses pauses;
         CheckRunSettings settings = quickSettings(status.url("/v1/status"));
-        settings.pause = 1234ms;
-        settings.sleep = [&](std::chrono::milliseconds pause) {
-            ++pauses;
-            pausedFor = pause.count();
-        };
+        pauses.recordInto(settings);
         TfmPrincipal w(settings);
         QCOMPARE(showWindow(w).size(), 0);
         w.PageControl1->setCurrentIndex(tab == u"Api" ? 0 : tab == u"Web" ? 1 : 2);
@@ -1072,8 +1075,8 @@ private Q_SLOTS:
             QCOMPARE(stateOf(w, each), others.value(each));
         }
         QCOMPARE(shown, visible);
-        QCOMPARE(pauses.load(), 1);
-        QCOMPARE(pausedFor.load(), 1234LL);
+        QCOMPARE(pauses.count.load(), 1);
+        QCOMPARE(pauses.lastMilliseconds.load(), 1234LL);
 
         // The fields fed the run: the status service was asked about the external URL, and
         // the internal address got the internal GET.

@@ -16,8 +16,10 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "app/win32/EventErrorBox.h"
@@ -25,6 +27,7 @@
 #include "app/win32/TfmPrincipal.h"
 #include "app/win32/Theme.h"
 #include "app/win32/WindowCheckTab.h"
+#include "form/MainForm.h"
 #include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/win32/BoxCatcher.h"
@@ -34,6 +37,8 @@
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/Wine.h"
+#include "tests/form/RunScenarios.h"
+#include "tests/form/TabCycle.h"
 
 namespace quelvar {
 namespace {
@@ -47,9 +52,56 @@ using test::responseReply;
 using test::ScriptedServer;
 using test::textReply;
 
-const std::wstring kExternalStart = L"Testando Conex\u00e3o Externa...\r\n";
-const std::wstring kSeparatorAndInternalStart =
-    L"-----------------------------\r\n\r\n\r\nTestando Conex\u00e3o Interna...\r\n";
+const std::wstring kExternalStart = toWide(test::kExternalStart);
+const std::wstring kSeparatorAndInternalStart = toWide(test::kSeparatorAndInternalStart);
+
+bool isIndicator(const FormControl& row) {
+    return row.kind == ControlKind::GreenIndicator || row.kind == ControlKind::RedIndicator;
+}
+
+// Each control of the window by its member's name (the field of a labelled edit), and the
+// window by its own.
+std::map<std::string_view, HWND> controlsByName(TfmPrincipal& w) {
+    std::map<std::string_view, HWND> controls{{MainForm::kName, w.handle()}};
+    MainForm::forEachMember(w, [&controls](auto& member, const FormControl& row) {
+        using Member = std::remove_cvref_t<decltype(member)>;
+        if constexpr (std::is_same_v<Member, HWND>) {
+            controls.emplace(row.name, member);
+        } else if constexpr (std::is_same_v<Member, LabeledEdit>) {
+            controls.emplace(row.name, member.edit);
+        }
+    });
+    return controls;
+}
+
+// The window class of the control the window makes for a kind.
+std::wstring classOfKind(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Container:
+        case ControlKind::TabSheet:
+        case ControlKind::BevelPanel:
+            return L"QuelvarPanel";
+        case ControlKind::TabControl:
+            return WC_TABCONTROLW;
+        case ControlKind::GroupBox:
+        case ControlKind::Button:
+        case ControlKind::CheckBox:
+            return L"Button";
+        case ControlKind::LabeledEdit:
+        case ControlKind::LogBox:
+            return L"Edit";
+        case ControlKind::GreenIndicator:
+        case ControlKind::RedIndicator:
+            return L"Static";
+        case ControlKind::Component:
+            break;
+    }
+    return {};
+}
+
+RECT rectOf(const FormRect& rect) {
+    return {rect.left, rect.top, rect.left + rect.width, rect.top + rect.height};
+}
 
 // Lets the thread's windows handle what is queued for the given time, as the program's loop
 // does; a quit posted by a closed window is dropped.
@@ -159,8 +211,8 @@ protected:
 TEST_F(WindowWinTest, FrameFontAndServiceProfileMembers) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
     const HWND window = w.handle();
-    EXPECT_EQ(classOf(window), L"TfmPrincipal");
-    EXPECT_EQ(windowText(window), L"Quelvar - WEB");
+    EXPECT_EQ(classOf(window), toWide(MainForm::kClassName));
+    EXPECT_EQ(windowText(window), toWide(MainForm::kCaption));
     EXPECT_FALSE(IsWindowVisible(window));
     const LONG_PTR style = styleOf(window);
     const LONG_PTR extended = GetWindowLongPtrW(window, GWL_EXSTYLE);
@@ -212,113 +264,87 @@ TEST_F(WindowWinTest, FrameFontAndServiceProfileMembers) {
 
 TEST_F(WindowWinTest, ControlsKindsAndGeometry) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
-    struct Row {
-        const char* name;
-        HWND control;
-        HWND parent;
-        const wchar_t* kind;
-        RECT rect;  // left, top, right, bottom
-    };
-    const auto r = [](int left, int top, int width, int height) {
-        return RECT{left, top, left + width, top + height};
-    };
-    const Row rows[] = {
-        {"Panel1", w.Panel1, w.handle(), L"QuelvarPanel", r(0, 0, 645, 309)},
-        {"PageControl1", w.PageControl1, w.Panel1, WC_TABCONTROLW, r(0, 0, 645, 309)},
-        {"TabSheet1", w.TabSheet1, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
-        {"TabSheet2", w.TabSheet2, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
-        {"TabSheet3", w.TabSheet3, w.Panel1, L"QuelvarPanel", r(4, 24, 637, 281)},
-        {"Panel2", w.Panel2, w.TabSheet1, L"QuelvarPanel", r(0, 0, 637, 281)},
-        {"Panel3", w.Panel3, w.TabSheet2, L"QuelvarPanel", r(0, 0, 637, 281)},
-        {"Panel4", w.Panel4, w.TabSheet3, L"QuelvarPanel", r(0, 0, 637, 281)},
-        {"GroupBox1", w.GroupBox1, w.Panel2, L"Button", r(12, 0, 394, 150)},
-        {"edtApiExterno", w.edtApiExterno, w.GroupBox1, L"Edit", r(103, 21, 260, 21)},
-        {"edtApiInterno", w.edtApiInterno, w.GroupBox1, L"Edit", r(103, 44, 260, 21)},
-        {"cbApiHttps", w.cbApiHttps, w.GroupBox1, L"Button", r(103, 68, 177, 17)},
-        {"btnTestarPortasApi", w.btnTestarPortasApi, w.GroupBox1, L"Button", r(286, 71, 91, 33)},
-        {"imgApiExtGreen", w.imgApiExtGreen, w.GroupBox1, L"Static", r(365, 21, 20, 21)},
-        {"imgApiExtRed", w.imgApiExtRed, w.GroupBox1, L"Static", r(365, 21, 20, 21)},
-        {"imgApiIntGreen", w.imgApiIntGreen, w.GroupBox1, L"Static", r(365, 44, 20, 21)},
-        {"imgApiIntRed", w.imgApiIntRed, w.GroupBox1, L"Static", r(365, 44, 20, 21)},
-        {"memoAPILog", w.memoAPILog, w.Panel2, L"Edit", r(412, 13, 221, 265)},
-        {"GroupBox2", w.GroupBox2, w.Panel3, L"Button", r(12, 7, 394, 143)},
-        {"edtWebExterno", w.edtWebExterno, w.GroupBox2, L"Edit", r(103, 20, 260, 21)},
-        {"edtWebInterno", w.edtWebInterno, w.GroupBox2, L"Edit", r(103, 42, 260, 21)},
-        {"cbWebHttps", w.cbWebHttps, w.GroupBox2, L"Button", r(103, 66, 177, 17)},
-        {"btnTestarPortasWeb", w.btnTestarPortasWeb, w.GroupBox2, L"Button", r(294, 69, 91, 33)},
-        {"imgWebExtGreen", w.imgWebExtGreen, w.GroupBox2, L"Static", r(365, 20, 20, 21)},
-        {"imgWebExtRed", w.imgWebExtRed, w.GroupBox2, L"Static", r(365, 20, 19, 21)},
-        {"imgWebIntGreen", w.imgWebIntGreen, w.GroupBox2, L"Static", r(365, 42, 20, 21)},
-        {"imgWebIntRed", w.imgWebIntRed, w.GroupBox2, L"Static", r(365, 42, 20, 21)},
-        {"memoWebLog", w.memoWebLog, w.Panel3, L"Edit", r(412, 13, 221, 265)},
-        {"memoWhatsLog", w.memoWhatsLog, w.Panel4, L"Edit", r(412, 13, 221, 265)},
-        {"GroupBox3", w.GroupBox3, w.Panel4, L"Button", r(12, 13, 394, 143)},
-        {"edtWhatsExterno", w.edtWhatsExterno, w.GroupBox3, L"Edit", r(103, 20, 260, 21)},
-        {"edtWhatsInterno", w.edtWhatsInterno, w.GroupBox3, L"Edit", r(103, 42, 260, 21)},
-        {"cbWhatsHttps", w.cbWhatsHttps, w.GroupBox3, L"Button", r(103, 66, 177, 17)},
-        {"btnTestarPortasWhats", w.btnTestarPortasWhats, w.GroupBox3, L"Button",
-         r(294, 69, 91, 33)},
-        {"imgWhatsExtGreen", w.imgWhatsExtGreen, w.GroupBox3, L"Static", r(364, 20, 20, 21)},
-        {"imgWhatsExtRed", w.imgWhatsExtRed, w.GroupBox3, L"Static", r(364, 20, 20, 21)},
-        {"imgWhatsIntGreen", w.imgWhatsIntGreen, w.GroupBox3, L"Static", r(364, 42, 20, 21)},
-        {"imgWhatsIntRed", w.imgWhatsIntRed, w.GroupBox3, L"Static", r(364, 42, 20, 21)},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ASSERT_NE(row.control, nullptr);
-        EXPECT_EQ(GetParent(row.control), row.parent);
-        EXPECT_EQ(classOf(row.control), row.kind);
-        EXPECT_EQ(describe(rectInParent(row.control)), describe(row.rect));
-    }
+    const auto controls = controlsByName(w);
+    std::size_t members = 0;
+    MainForm::forEachMember(w, [&members](auto&, const FormControl&) { ++members; });
+    EXPECT_EQ(members, MainForm::controls().size());
+    for (const FormControl& row : MainForm::controls()) {
+        if (row.kind == ControlKind::Component) {
+            continue;
+        }
+        SCOPED_TRACE(std::string(row.name));
+        const HWND control = controls.at(row.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(classOf(control), classOfKind(row.kind));
+        RECT rect = rectOf(row.rect);
+        if (row.kind == ControlKind::TabSheet) {
+            // The sheets lie over the tab control's display area, its siblings.
+            const HWND tabs = controls.at(row.parent);
+            EXPECT_EQ(GetParent(control), GetParent(tabs));
+            const RECT over = rectInParent(tabs);
+            OffsetRect(&rect, over.left, over.top);
+        } else {
+            EXPECT_EQ(GetParent(control), controls.at(row.parent));
+        }
+        EXPECT_EQ(describe(rectInParent(control)), describe(rect));
 
-    // The kinds within the classes: group boxes, check boxes, buttons that draw themselves in
-    // the theme, indicators drawing their pictures, multi-line read-only logs without scroll
-    // bars that wrap (no ES_AUTOHSCROLL).
-    for (HWND box : {w.GroupBox1, w.GroupBox2, w.GroupBox3}) {
-        EXPECT_EQ(styleOf(box) & BS_TYPEMASK, BS_GROUPBOX);
-    }
-    EXPECT_EQ(windowText(w.GroupBox1), L"API WEB");
-    EXPECT_EQ(windowText(w.GroupBox2), L"Lumora Web");
-    EXPECT_EQ(windowText(w.GroupBox3), L"Whatsapp");
-    for (HWND box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
-        EXPECT_EQ(styleOf(box) & BS_TYPEMASK, BS_AUTOCHECKBOX);
-        EXPECT_EQ(windowText(box), L"Usa Conex\u00e3o Segura (HTTPS)");
-    }
-    for (HWND button : {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
-        EXPECT_EQ(styleOf(button) & BS_TYPEMASK, BS_OWNERDRAW);
-        EXPECT_EQ(windowText(button), L"Testar Portas");
-    }
-    for (HWND log : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog}) {
-        const LONG_PTR style = styleOf(log);
-        EXPECT_TRUE(style & ES_MULTILINE);
-        EXPECT_TRUE(style & ES_READONLY);
-        EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL));
-    }
-    for (HWND image : {w.imgApiExtGreen, w.imgWebExtRed, w.imgWhatsIntGreen}) {
-        EXPECT_EQ(styleOf(image) & SS_TYPEMASK, SS_OWNERDRAW);
+        // The kinds within the classes: group boxes, check boxes, buttons that draw themselves
+        // in the theme, indicators drawing their pictures, multi-line read-only logs without
+        // scroll bars that wrap (no ES_AUTOHSCROLL); and the captions.
+        const LONG_PTR style = styleOf(control);
+        switch (row.kind) {
+            case ControlKind::GroupBox:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
+                break;
+            case ControlKind::CheckBox:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+                break;
+            case ControlKind::Button:
+                EXPECT_EQ(style & BS_TYPEMASK, BS_OWNERDRAW);
+                break;
+            case ControlKind::LogBox:
+                EXPECT_TRUE(style & ES_MULTILINE);
+                EXPECT_TRUE(style & ES_READONLY);
+                EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL));
+                break;
+            case ControlKind::GreenIndicator:
+            case ControlKind::RedIndicator:
+                EXPECT_EQ(style & SS_TYPEMASK, SS_OWNERDRAW);
+                break;
+            default:
+                break;
+        }
+        if (row.kind == ControlKind::GroupBox || row.kind == ControlKind::CheckBox ||
+            row.kind == ControlKind::Button) {
+            EXPECT_EQ(windowText(control), toWide(row.caption));
+        }
     }
     // Tabs in order, without icons.
-    ASSERT_EQ(SendMessageW(w.PageControl1, TCM_GETITEMCOUNT, 0, 0), 3);
-    const wchar_t* const captions[] = {L"API Web", L"Lumora Web", L"Whatsapp"};
-    for (int i = 0; i < 3; ++i) {
+    const std::vector<const FormControl*> sheets = MainForm::childrenOf("PageControl1");
+    ASSERT_EQ(SendMessageW(w.PageControl1, TCM_GETITEMCOUNT, 0, 0),
+              static_cast<LRESULT>(sheets.size()));
+    for (const FormControl* sheet : sheets) {
         wchar_t text[32] = {};
         TCITEMW item{};
         item.mask = TCIF_TEXT | TCIF_IMAGE;
         item.pszText = text;
         item.cchTextMax = 32;
-        SendMessageW(w.PageControl1, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
-        EXPECT_EQ(std::wstring(text), captions[i]);
+        SendMessageW(w.PageControl1, TCM_GETITEMW, MainForm::sheetIndex(sheet->name),
+                     reinterpret_cast<LPARAM>(&item));
+        EXPECT_EQ(std::wstring(text), toWide(sheet->caption));
         EXPECT_EQ(item.iImage, -1);
     }
 }
 
 TEST_F(WindowWinTest, LabelsSitLeftOfTheirFields) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
-    const std::pair<const LabeledEdit*, const wchar_t*> edits[] = {
-        {&w.edtApiExterno, L"IP/Porta Externo:"},   {&w.edtApiInterno, L"IP/Porta Interno:"},
-        {&w.edtWebExterno, L"IP/Porta Externa:"},   {&w.edtWebInterno, L"IP/Porta Interna:"},
-        {&w.edtWhatsExterno, L"IP/Porta Externa:"}, {&w.edtWhatsInterno, L"IP/Porta Interna:"},
-    };
+    std::vector<std::pair<const LabeledEdit*, std::wstring>> edits;
+    MainForm::forEachMember(w, [&edits](auto& member, const FormControl& row) {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(member)>, LabeledEdit>) {
+            edits.emplace_back(&member, toWide(row.caption));
+        }
+    });
+    ASSERT_EQ(edits.size(), 6u);
     HDC dc = GetDC(w.handle());
     SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w.edtWebExterno, WM_GETFONT, 0, 0)));
     for (const auto& [edit, text] : edits) {
@@ -327,11 +353,11 @@ TEST_F(WindowWinTest, LabelsSitLeftOfTheirFields) {
         EXPECT_EQ(classOf(edit->label), L"Static");
         EXPECT_EQ(GetParent(edit->label), GetParent(edit->edit));
         SIZE size{};
-        GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         const RECT label = rectInParent(edit->label);
         const RECT field = rectInParent(edit->edit);
         EXPECT_EQ(label.right - label.left, size.cx);
-        EXPECT_EQ(label.right, field.left - 3);
+        EXPECT_EQ(label.right, field.left - MainForm::kLabelSpacing);
         const int labelMiddle = (label.top + label.bottom) / 2;
         const int fieldMiddle = (field.top + field.bottom) / 2;
         EXPECT_LE(std::abs(labelMiddle - fieldMiddle), 1);
@@ -341,24 +367,15 @@ TEST_F(WindowWinTest, LabelsSitLeftOfTheirFields) {
 
 TEST_F(WindowWinTest, HintsAreShownByTheirFields) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
-    const std::wstring webFirst =
-        L"Sem colocar o http/https na frente, esse seria o link de acesso pelo navegador ao "
-        L"Lumora Web.";
-    const std::pair<HWND, std::wstring> hints[] = {
-        {w.edtApiExterno, L"Carrega do arquivo config.js do lumora_web"},
-        {w.edtApiInterno, L"Carrega do arquivo config.js do lumora_web"},
-        {w.edtWebExterno,
-         webFirst + L"\r\nExemplo: lumora.example.com:10446\r\nIP Externo: Porta (se tiver)"},
-        {w.edtWebInterno, webFirst + L"\r\nExemplo: 192.168.0.10\r\nIP Interno: Porta (se tiver)"},
-        {w.edtWhatsExterno,
-         L"Sem colocar o http/https na frente, esse seria o IP e Porta Externo em que a API do "
-         L"WhatsApp est\u00e1 instalada.\r\nExemplo: whatsapp.example.com:21465\r\nIP Externo: "
-         L"Porta"},
-        {w.edtWhatsInterno,
-         L"Sem colocar o http/https na frente, esse seria o IP e Porta Interno em que a API do "
-         L"WhatsApp est\u00e1 instalada.\r\nExemplo: 192.168.0.20:21465\r\nIP Interno: Porta"},
-    };
-    EXPECT_EQ(SendMessageW(w.toolTip(), TTM_GETTOOLCOUNT, 0, 0), 6);
+    const auto controls = controlsByName(w);
+    std::vector<std::pair<HWND, std::wstring>> hints;
+    for (const FormControl& row : MainForm::controls()) {
+        if (!row.hint.empty()) {
+            hints.emplace_back(controls.at(row.name), toWide(row.hint));
+        }
+    }
+    EXPECT_EQ(SendMessageW(w.toolTip(), TTM_GETTOOLCOUNT, 0, 0),
+              static_cast<LRESULT>(hints.size()));
     for (const auto& [field, hint] : hints) {
         SCOPED_TRACE(fromWide(hint));
         wchar_t text[512] = {};
@@ -395,14 +412,26 @@ std::vector<HWND> tabOrder(HWND parent) {
 TEST_F(WindowWinTest, TabOrdersAndButtonsOutsideThem) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
     using List = std::vector<HWND>;
-    EXPECT_EQ(tabOrder(w.GroupBox1), (List{w.edtApiInterno, w.edtApiExterno, w.cbApiHttps}));
-    EXPECT_EQ(tabOrder(w.Panel2), (List{w.GroupBox1, w.memoAPILog}));
-    EXPECT_EQ(tabOrder(w.GroupBox2), (List{w.edtWebExterno, w.edtWebInterno, w.cbWebHttps}));
-    EXPECT_EQ(tabOrder(w.Panel3), (List{w.GroupBox2, w.memoWebLog}));
-    EXPECT_EQ(tabOrder(w.Panel4), (List{w.memoWhatsLog, w.GroupBox3}));
-    EXPECT_EQ(tabOrder(w.GroupBox3), (List{w.edtWhatsExterno, w.edtWhatsInterno, w.cbWhatsHttps}));
-    for (HWND button : {w.btnTestarPortasApi, w.btnTestarPortasWeb, w.btnTestarPortasWhats}) {
-        EXPECT_FALSE(styleOf(button) & WS_TABSTOP);
+    const auto controls = controlsByName(w);
+    const auto handles = [&controls](const std::vector<std::string_view>& names) {
+        List list;
+        for (std::string_view name : names) {
+            list.push_back(controls.at(name));
+        }
+        return list;
+    };
+    for (const FormControl& row : MainForm::controls()) {
+        SCOPED_TRACE(std::string(row.name));
+        if (row.kind == ControlKind::BevelPanel || row.kind == ControlKind::GroupBox) {
+            std::vector<std::string_view> ordered;
+            for (const FormControl* child : MainForm::tabOrderOf(row.name)) {
+                ordered.push_back(child->name);
+            }
+            EXPECT_EQ(tabOrder(controls.at(row.name)), handles(ordered));
+        }
+        if (row.kind == ControlKind::Button) {
+            EXPECT_FALSE(styleOf(controls.at(row.name)) & WS_TABSTOP);
+        }
     }
     showWindow(w);
 
@@ -428,11 +457,17 @@ TEST_F(WindowWinTest, TabOrdersAndButtonsOutsideThem) {
         }
         return seen;
     };
-    EXPECT_EQ(cycle(2), (List{w.memoWhatsLog, w.edtWhatsExterno, w.edtWhatsInterno, w.cbWhatsHttps,
-                              w.PageControl1}));
-    EXPECT_EQ(cycle(0), (List{w.edtApiInterno, w.edtApiExterno, w.memoAPILog, w.PageControl1}));
-    EXPECT_EQ(cycle(1),
-              (List{w.edtWebExterno, w.edtWebInterno, w.cbWebHttps, w.memoWebLog, w.PageControl1}));
+    // The sheet in front first, as the window opens.
+    std::vector<const FormControl*> sheets = MainForm::childrenOf("PageControl1");
+    std::stable_partition(sheets.begin(), sheets.end(), [](const FormControl* sheet) {
+        return sheet->name == MainForm::kFrontSheet;
+    });
+    for (const FormControl* sheet : sheets) {
+        SCOPED_TRACE(std::string(sheet->name));
+        List expected = handles(test::tabCycle(sheet->name));
+        expected.push_back(w.PageControl1);
+        EXPECT_EQ(cycle(MainForm::sheetIndex(sheet->name)), expected);
+    }
 
     // A click on a button leaves the focus where it was.
     SetFocus(w.edtWebExterno);
@@ -442,24 +477,38 @@ TEST_F(WindowWinTest, TabOrdersAndButtonsOutsideThem) {
 
 TEST_F(WindowWinTest, InitialStateAndWhatTheUserCanChange) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
-    const HWND indicators[] = {
-        w.imgApiExtGreen, w.imgApiExtRed,     w.imgApiIntRed,   w.imgApiIntGreen,
-        w.imgWebIntGreen, w.imgWebExtRed,     w.imgWebExtGreen, w.imgWebIntRed,
-        w.imgWhatsIntRed, w.imgWhatsExtGreen, w.imgWhatsExtRed, w.imgWhatsIntGreen,
-    };
+    const auto controls = controlsByName(w);
+    std::vector<HWND> indicators;
+    for (const FormControl& row : MainForm::controls()) {
+        if (isIndicator(row)) {
+            indicators.push_back(controls.at(row.name));
+        }
+    }
+    ASSERT_EQ(indicators.size(), 12u);
     for (HWND indicator : indicators) {
         EXPECT_FALSE(shown(indicator));
     }
     EXPECT_TRUE(showWindow(w).empty());
     EXPECT_TRUE(IsWindowVisible(w.handle()));
-    // "Whatsapp" in front.
-    EXPECT_EQ(SendMessageW(w.PageControl1, TCM_GETCURSEL, 0, 0), 2);
+    // "Whatsapp" in front; each control shown or hidden, enabled or not, editable or not as
+    // the form has it.
+    EXPECT_EQ(SendMessageW(w.PageControl1, TCM_GETCURSEL, 0, 0),
+              MainForm::sheetIndex(MainForm::kFrontSheet));
+    for (const FormControl& row : MainForm::controls()) {
+        if (row.kind == ControlKind::Component) {
+            continue;
+        }
+        SCOPED_TRACE(std::string(row.name));
+        const HWND control = controls.at(row.name);
+        EXPECT_EQ(shown(control), row.visible);
+        EXPECT_EQ(IsWindowEnabled(control) != FALSE, row.enabled);
+        if (row.kind == ControlKind::LabeledEdit) {
+            EXPECT_EQ((styleOf(control) & ES_READONLY) != 0, row.readOnly);
+        }
+    }
     EXPECT_TRUE(IsWindowVisible(w.TabSheet3));
     EXPECT_FALSE(IsWindowVisible(w.TabSheet1));
     EXPECT_FALSE(IsWindowVisible(w.TabSheet2));
-    for (HWND indicator : indicators) {
-        EXPECT_FALSE(shown(indicator));
-    }
     for (HWND text : {w.memoAPILog, w.memoWebLog, w.memoWhatsLog, w.edtApiExterno.edit,
                       w.edtApiInterno.edit, w.edtWebExterno.edit, w.edtWebInterno.edit,
                       w.edtWhatsExterno.edit, w.edtWhatsInterno.edit}) {
@@ -468,9 +517,6 @@ TEST_F(WindowWinTest, InitialStateAndWhatTheUserCanChange) {
     for (HWND box : {w.cbApiHttps, w.cbWebHttps, w.cbWhatsHttps}) {
         EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
     }
-    EXPECT_TRUE(styleOf(w.edtApiExterno) & ES_READONLY);
-    EXPECT_TRUE(styleOf(w.edtApiInterno) & ES_READONLY);
-    EXPECT_FALSE(IsWindowEnabled(w.cbApiHttps));
     EXPECT_FALSE(w.isRunning());
 
     // Typing reaches the editable fields and boxes only.
@@ -522,71 +568,45 @@ TEST_F(WindowWinTest, IndicatorsDrawTheirPicturesFromTheTopLeft) {
     }
 }
 
-struct FullRunCase {
-    const char* name;
-    const wchar_t* tipo;
-    std::string statusReply;
-    std::string internalReply;
-    std::wstring log;
-    std::vector<const char*> visible;
-    std::string path;
-    std::string internalPath;
-};
+class WindowFullRunTest : public WindowWinTest,
+                          public testing::WithParamInterface<test::RunScenario> {};
 
-class WindowFullRunTest : public WindowWinTest, public testing::WithParamInterface<FullRunCase> {};
-
-// The tab's controls by the kind's name.
+// The tab's controls, found in the form by the product's part of their names.
 struct TabControls {
-    LabeledEdit* externo;
-    LabeledEdit* interno;
-    HWND https;
-    HWND log;
-    HWND button;
-    int index;
+    HWND externo = nullptr;
+    HWND interno = nullptr;
+    HWND https = nullptr;
+    HWND log = nullptr;
+    HWND button = nullptr;
+    int index = 0;
     std::map<std::string, HWND> indicators;
 };
 
 TabControls controlsOf(TfmPrincipal& w, const std::wstring& tab) {
-    if (tab == L"Api") {
-        return {&w.edtApiExterno,
-                &w.edtApiInterno,
-                w.cbApiHttps,
-                w.memoAPILog,
-                w.btnTestarPortasApi,
-                0,
-                {{"imgApiExtGreen", w.imgApiExtGreen},
-                 {"imgApiExtRed", w.imgApiExtRed},
-                 {"imgApiIntGreen", w.imgApiIntGreen},
-                 {"imgApiIntRed", w.imgApiIntRed}}};
+    const auto controls = controlsByName(w);
+    const FormTab* found = nullptr;
+    for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
+        if (MainForm::tab(kind).button == "btnTestarPortas" + fromWide(tab)) {
+            found = &MainForm::tab(kind);
+        }
     }
-    if (tab == L"Web") {
-        return {&w.edtWebExterno,
-                &w.edtWebInterno,
-                w.cbWebHttps,
-                w.memoWebLog,
-                w.btnTestarPortasWeb,
-                1,
-                {{"imgWebExtGreen", w.imgWebExtGreen},
-                 {"imgWebExtRed", w.imgWebExtRed},
-                 {"imgWebIntGreen", w.imgWebIntGreen},
-                 {"imgWebIntRed", w.imgWebIntRed}}};
+    TabControls c;
+    c.externo = controls.at(found->externo);
+    c.interno = controls.at(found->interno);
+    c.https = controls.at(found->https);
+    c.log = controls.at(found->log);
+    c.button = controls.at(found->button);
+    c.index = MainForm::sheetIndex(found->sheet);
+    for (std::string_view indicator : found->indicators) {
+        c.indicators.emplace(indicator, controls.at(indicator));
     }
-    return {&w.edtWhatsExterno,
-            &w.edtWhatsInterno,
-            w.cbWhatsHttps,
-            w.memoWhatsLog,
-            w.btnTestarPortasWhats,
-            2,
-            {{"imgWhatsExtGreen", w.imgWhatsExtGreen},
-             {"imgWhatsExtRed", w.imgWhatsExtRed},
-             {"imgWhatsIntGreen", w.imgWhatsIntGreen},
-             {"imgWhatsIntRed", w.imgWhatsIntRed}}};
+    return c;
 }
 
 // What a run may change on a tab.
 std::wstring stateOf(TfmPrincipal& w, const std::wstring& tab) {
     TabControls c = controlsOf(w, tab);
-    std::wstring state = windowText(*c.externo) + L"|" + windowText(*c.interno) + L"|" +
+    std::wstring state = windowText(c.externo) + L"|" + windowText(c.interno) + L"|" +
                          std::to_wstring(SendMessageW(c.https, BM_GETCHECK, 0, 0)) + L"|" +
                          windowText(c.log);
     for (const auto& [name, indicator] : c.indicators) {
@@ -596,28 +616,20 @@ std::wstring stateOf(TfmPrincipal& w, const std::wstring& tab) {
 }
 
 TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
-    const FullRunCase& c = GetParam();
+    const test::RunScenario& c = GetParam();
     ScriptedServer status;
     status.add(Exchange{c.statusReply});
     ScriptedServer internal;
     internal.add(Exchange{c.internalReply});
     const std::string externalAddress = "servidor.invalid:10446";
     const std::string internalAddress = internal.authority();
-    const std::wstring tab = c.tipo == std::wstring(L"api")   ? L"Api"
-                             : c.tipo == std::wstring(L"web") ? L"Web"
-                                                              : L"Whats";
+    const std::wstring tab = toWide(test::tabOfKind(c.tipo));
     if (tab == L"Api") {
-        writeConfig("const IP_EXTERNO = '" + externalAddress + "';\nconst IP_INTERNO = '" +
-                    internalAddress + "';\nconst USA_HTTPS = false;\n");
+        writeConfig(test::apiTabConfig(externalAddress, internalAddress, c.https));
     }
-    std::atomic<int> pauses = 0;
-    std::atomic<long long> pausedFor = -1;
+    test::RecordedPauses pauses;
     CheckRunSettings settings = quickSettings(status.url("/v1/status"));
-    settings.pause = 1234ms;
-    settings.sleep = [&](std::chrono::milliseconds pause) {
-        ++pauses;
-        pausedFor = pause.count();
-    };
+    pauses.recordInto(settings);
     TfmPrincipal w(settings, rubyGraphite());
     ASSERT_TRUE(showWindow(w).empty());
     TabControls mine = controlsOf(w, tab);
@@ -625,8 +637,8 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     NMHDR change{w.PageControl1, 0, static_cast<UINT>(TCN_SELCHANGE)};
     SendMessageW(w.handle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
     if (tab != L"Api") {
-        SetWindowTextW(*mine.externo, toWide(externalAddress).c_str());
-        SetWindowTextW(*mine.interno, toWide(internalAddress).c_str());
+        SetWindowTextW(mine.externo, toWide(externalAddress).c_str());
+        SetWindowTextW(mine.interno, toWide(internalAddress).c_str());
     }
     // The other tabs hold values and an earlier result that the run must leave alone.
     std::map<std::wstring, std::wstring> others;
@@ -636,7 +648,7 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
         }
         TabControls other = controlsOf(w, each);
         if (each != L"Api") {
-            SetWindowTextW(*other.externo, L"outro:1");
+            SetWindowTextW(other.externo, L"outro:1");
             SendMessageW(other.https, BM_SETCHECK, BST_CHECKED, 0);
         }
         SendMessageW(other.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"anterior\r\n"));
@@ -654,7 +666,7 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     SendMessageW(mine.button, BM_CLICK, 0, 0);
 
     EXPECT_FALSE(w.isRunning());
-    EXPECT_EQ(windowText(mine.log), c.log);
+    EXPECT_EQ(windowText(mine.log), toWide(c.log));
     std::vector<std::string> visible;
     for (const auto& [name, indicator] : mine.indicators) {
         if (shown(indicator)) {
@@ -667,15 +679,16 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     for (const auto& [each, state] : others) {
         EXPECT_EQ(stateOf(w, each), state) << fromWide(each);
     }
-    EXPECT_EQ(pauses.load(), 1);
-    EXPECT_EQ(pausedFor.load(), 1234);
+    EXPECT_EQ(pauses.count.load(), 1);
+    EXPECT_EQ(pauses.lastMilliseconds.load(), 1234);
 
     // The fields fed the run: the status service was asked about the external URL, and the
     // internal address got the internal GET.
     const auto statusRequests = status.requests();
     ASSERT_EQ(statusRequests.size(), 1u);
     EXPECT_TRUE(statusRequests[0].starts_with("POST /v1/status")) << statusRequests[0];
-    const std::string body = "{\"requestUrl\":\"http://" + externalAddress + c.path + "\"}";
+    const std::string scheme = c.https ? "https://" : "http://";
+    const std::string body = "{\"requestUrl\":\"" + scheme + externalAddress + c.path + "\"}";
     EXPECT_TRUE(statusRequests[0].ends_with(body)) << statusRequests[0];
     const auto internalRequests = internal.requests();
     ASSERT_EQ(internalRequests.size(), 1u);
@@ -683,54 +696,10 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
         << internalRequests[0];
 }
 
-const std::string kChain200 =
-    R"({"chain":[{"statusCode":200,"statusMessage":"OK"}],"status":"ok","code":""})";
-const std::string kChain301 = R"({"chain":[{"statusCode":"301"},{"statusCode":"200"}],"code":""})";
-const std::string kEproto = R"({"chain":[],"status":"error","code":"EPROTO"})";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WindowFullRunTest,
-    testing::Values(
-        FullRunCase{"api_both_reachable",
-                    L"api",
-                    responseReply(kChain200),
-                    textReply(200, "OK", "healthy"),
-                    kExternalStart + L"Conex\u00e3o Externa - ok\r\n" + kSeparatorAndInternalStart +
-                        L"Conex\u00e3o Interna - ok\r\n",
-                    {"imgApiExtGreen", "imgApiIntGreen"},
-                    "/healthcheck",
-                    "/healthcheck"},
-        FullRunCase{
-            "web_redirect_first_internal_204",
-            L"web",
-            responseReply(kChain301),
-            httpReply(204, "No Content", ""),
-            kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" + kSeparatorAndInternalStart,
-            {"imgWebExtRed"},
-            "/lumora_web/loja",
-            "/lumora_web/loja"},
-        // The service profile drops the trailing "/" of its base URL.
-        FullRunCase{"whats_eproto_internal_reachable",
-                    L"whats",
-                    responseReply(kEproto),
-                    httpReply(200, "OK", "{}"),
-                    kExternalStart +
-                        L"Problema com protocolo HTTPS, verifique se est\u00e1 correto.\r\n" +
-                        kSeparatorAndInternalStart + L"Conex\u00e3o Interna - ok\r\n",
-                    {"imgWhatsExtRed", "imgWhatsIntGreen"},
-                    "/api-docs/",
-                    "/api-docs"},
-        FullRunCase{"api_service_down_internal_500",
-                    L"api",
-                    textReply(500, "Internal Server Error", "oops"),
-                    textReply(500, "Internal Server Error", "oops"),
-                    kExternalStart +
-                        L"Servi\u00e7o de teste de conex\u00e3o externa fora do ar.\r\n" +
-                        kSeparatorAndInternalStart + L"Conex\u00e3o Interna - Erro\r\n",
-                    {"imgApiIntRed"},
-                    "/healthcheck",
-                    "/healthcheck"}),
-    [](const testing::TestParamInfo<FullRunCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, WindowFullRunTest, testing::ValuesIn(test::runScenarios()),
+                         [](const testing::TestParamInfo<test::RunScenario>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(WindowWinTest, TestaPortasComparesTheKindExactly) {
     TfmPrincipal w(quickSettings(), rubyGraphite());
