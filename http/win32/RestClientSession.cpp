@@ -152,23 +152,31 @@ struct RestClient::Session::Transport {
 
     Handle session;
     CookieJar cookies;
-    // The local ends (address and port) of the connections the session has used, to tell a
-    // kept connection from a new one.
+    // Both ends (address and port) of the connections the session has used, newest last, to
+    // tell a kept connection from a new one. The local end alone would not do: the system
+    // gives a new connection to another server the local port of an earlier one.
     std::vector<std::string> usedConnections;
 };
 
 namespace {
 
 // Returns the local end of the request's connection, empty when WinHTTP cannot tell.
-std::string localEndOf(HINTERNET request) {
+// Returns both ends of the request's connection as bytes, or nothing when WinHTTP cannot say.
+std::string endsOf(HINTERNET request) {
     WINHTTP_CONNECTION_INFO info{};
     DWORD size = sizeof info;
     info.cbSize = size;
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size)) {
         return {};
     }
-    return std::string(reinterpret_cast<const char*>(&info.LocalAddress), sizeof info.LocalAddress);
+    return std::string(reinterpret_cast<const char*>(&info.LocalAddress),
+                       sizeof info.LocalAddress) +
+           std::string(reinterpret_cast<const char*>(&info.RemoteAddress),
+                       sizeof info.RemoteAddress);
 }
+
+// Connections remembered; WinHTTP keeps far fewer open than this at once.
+constexpr std::size_t kRememberedConnections = 64;
 
 }  // namespace
 
@@ -314,12 +322,15 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         throw Error("Error getting Server Certificate");
     }
     // Whether the request went on a connection of an earlier request.
-    const std::string localEnd = localEndOf(h);
+    const std::string ends = endsOf(h);
     const bool keptConnection =
-        !localEnd.empty() && std::find(usedConnections.begin(), usedConnections.end(), localEnd) !=
-                                 usedConnections.end();
-    if (!localEnd.empty() && !keptConnection) {
-        usedConnections.push_back(localEnd);
+        !ends.empty() &&
+        std::find(usedConnections.begin(), usedConnections.end(), ends) != usedConnections.end();
+    if (!ends.empty() && !keptConnection) {
+        if (usedConnections.size() == kRememberedConnections) {
+            usedConnections.erase(usedConnections.begin());
+        }
+        usedConnections.push_back(ends);
     }
     for (std::size_t sent = 0; sent < body.size();) {
         const DWORD piece =
