@@ -3,13 +3,11 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <exception>
-
 #include "app/EventErrorBox.h"
 #include "app/Resources.h"
 #include "app/ThemeRegistry.h"
 #include "app/WindowFont.h"
-#include "settings/ClientIni.h"
+#include "form/StartupSettings.h"
 
 namespace quelvar {
 
@@ -28,16 +26,11 @@ void prepareApplication() {
 
 CheckRunSettings startupRunSettings(
     const std::function<std::vector<std::filesystem::path>()>& places) {
-    CheckRunSettings settings;
-    try {
-        if (const std::optional<ClientIni> ini = ClientIni::load(places())) {
-            settings.statusEndpoint = ini->statusEndpoint();
-        }
-    } catch (const std::exception& error) {
-        settings.statusEndpointFault = error.what();
-        EventErrorBox::show(QString::fromUtf8(error.what()));
+    const StartupSettings settings = startupSettings(places);
+    if (settings.error) {
+        EventErrorBox::show(QString::fromUtf8(*settings.error));
     }
-    return settings;
+    return settings.run;
 }
 
 }  // namespace quelvar

@@ -725,15 +725,32 @@ TEST_F(WindowWinTest, TestaPortasComparesTheKindExactly) {
     EXPECT_FALSE(shown(w.imgWebExtGreen) || shown(w.imgWebIntGreen));
 }
 
-// The timer's work during a run, outside the window's own code.
-std::function<void()> g_duringRun;
+// Work a test does at set times during a run, outside the window's own code, by its timer.
+std::map<UINT_PTR, std::function<void()>> g_timed;
 
 void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    if (g_duringRun) {
-        g_duringRun();
+    const auto found = g_timed.find(id);
+    if (found != g_timed.end()) {
+        const std::function<void()> work = std::move(found->second);
+        g_timed.erase(found);
+        work();
     }
 }
+
+// Does the work once after the time, on this thread's message loop (the run's own, while a run
+// lasts); the work of every timer still waiting is dropped when the guard goes.
+struct TimedWork {
+    void after(UINT milliseconds, std::function<void()> work) {
+        g_timed[SetTimer(nullptr, 0, milliseconds, onTimer)] = std::move(work);
+    }
+    ~TimedWork() {
+        for (const auto& [id, work] : g_timed) {
+            KillTimer(nullptr, id);
+        }
+        g_timed.clear();
+    }
+};
 
 TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
     ScriptedServer status;
@@ -753,7 +770,8 @@ TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
         bool waitCursor = false;
         bool existsAfterClose = false;
     } seen;
-    g_duringRun = [&] {
+    TimedWork timed;
+    timed.after(300, [&] {
         seen.fired = true;
         seen.running = w.isRunning();
         seen.hung = IsHungAppWindow(window) != FALSE;
@@ -766,11 +784,9 @@ TEST_F(WindowWinTest, RunKeepsTheWindowServedAndDefersTheClose) {
         seen.webLog = windowText(w.memoWebLog);
         SendMessageW(window, WM_CLOSE, 0, 0);
         seen.existsAfterClose = IsWindow(window) != FALSE;
-    };
-    SetTimer(nullptr, 0, 300, onTimer);
+    });
     const auto started = std::chrono::steady_clock::now();
     w.TestaPortas(L"whats");
-    g_duringRun = nullptr;
     EXPECT_GE(std::chrono::steady_clock::now() - started, 500ms);
 
     EXPECT_TRUE(seen.fired);
@@ -823,15 +839,6 @@ void pressAltF4(HWND window) {
     PostMessageW(target, WM_SYSKEYDOWN, VK_F4, altDown);
 }
 
-std::function<void()> g_laterInRun;
-
-void CALLBACK onLaterTimer(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    if (g_laterInRun) {
-        g_laterInRun();
-    }
-}
-
 // Both ways of closing the window during a run, Alt+F4 and the caption's close button, are
 // carried out when the run has ended, not before and not never.
 TEST_F(WindowWinTest, BothWaysOfClosingWaitForTheRun) {
@@ -863,16 +870,13 @@ TEST_F(WindowWinTest, BothWaysOfClosingWaitForTheRun) {
 
         bool closeAsked = false;
         bool openWhileRunning = false;
-        g_duringRun = [&] {
+        TimedWork timed;
+        timed.after(200, [&] {
             c.close(window);
             closeAsked = true;
-        };
-        g_laterInRun = [&] { openWhileRunning = w.isRunning() && IsWindow(window); };
-        SetTimer(nullptr, 0, 200, onTimer);
-        SetTimer(nullptr, 0, 600, onLaterTimer);
+        });
+        timed.after(600, [&] { openWhileRunning = w.isRunning() && IsWindow(window); });
         w.TestaPortas(L"whats");
-        g_duringRun = nullptr;
-        g_laterInRun = nullptr;
         pump(50);
 
         EXPECT_TRUE(closeAsked);
