@@ -9,7 +9,7 @@
 #include "app/EventErrorBox.h"
 #include "app/Resources.h"
 #include "app/ThemeStyle.h"
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <thread>
 
+#include "base/Error.h"
 #include "checks/CaughtMessage.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"

@@ -3,10 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include "base/Error.h"
 #include "checks/CaughtMessage.h"
 #include "checks/ReplyMapping.h"
 #include "checks/TRetornoTesteExterno.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"

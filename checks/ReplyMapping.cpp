@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "base/Error.h"
 #include "checks/JsonReader.h"
-#include "http/Error.h"
 #include "text/Ascii.h"
 
 namespace quelvar {

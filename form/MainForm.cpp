@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/Error.h"
 #include "http/ByteSource.h"
 #include "http/DirectBodyDecoder.h"
 #include "http/DirectReplyReader.h"
-#include "http/Error.h"
 
 namespace {
 

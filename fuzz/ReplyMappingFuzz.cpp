@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/Error.h"
 #include "checks/ReplyMapping.h"
-#include "http/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/SettingsFile.h"
 
 namespace {

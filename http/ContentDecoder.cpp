@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "base/Error.h"
 #include "http/CharsetConversion.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestClientSession.h"
 #include "text/Ascii.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

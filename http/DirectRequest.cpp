@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/Url.h"
 #include "text/Ascii.h"
 

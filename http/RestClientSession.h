@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 

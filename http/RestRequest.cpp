@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/Error.h"
 #include "http/CharsetConversion.h"
 #include "http/ContentDecoder.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestClientSession.h"
 #include "http/RestResponse.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/Error.h"
 #include "http/ByteSource.h"
-#include "http/Error.h"
 
 namespace quelvar {
 

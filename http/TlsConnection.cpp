@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/SocketConnection.h"
 #include "http/TlsContext.h"
 

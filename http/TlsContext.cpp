@@ -3,7 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

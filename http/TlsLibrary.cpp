@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

@@ -1,6 +1,6 @@
 #include "http/UrlEncoding.h"
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "text/Ascii.h"
 
 namespace quelvar {

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/SharedFile.h"
 #include "text/Ascii.h"
 #include "text/Utf8.h"

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <stdexcept>
+#include "base/Error.h"
 
 namespace quelvar::status {
 
 // The status service's failure: a bad option, an unusable certificate, a socket that cannot be
 // bound. It carries the message written where the failure was detected.
-class ServiceError : public std::runtime_error {
+class ServiceError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 }  // namespace quelvar::status

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/Error.h"
 #include "checks/CheckRun.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"

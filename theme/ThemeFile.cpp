@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

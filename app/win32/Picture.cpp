@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

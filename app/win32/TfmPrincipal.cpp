@@ -13,12 +13,12 @@
 #include "app/win32/SystemFunction.h"
 #include "app/win32/WindowCheckTab.h"
 #include "app/win32/WindowMessages.h"
+#include "base/Error.h"
 #include "checks/ExternalCheck.h"
 #include "checks/Product.h"
 #include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
 #include "form/ServiceComponents.h"
-#include "http/Error.h"
 #include "http/win32/WideText.h"
 
 namespace quelvar {

@@ -6,7 +6,7 @@
 
 #include "app/win32/EventErrorBox.h"
 #include "app/win32/SystemFunction.h"
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/win32/WideText.h"
 
 namespace quelvar {

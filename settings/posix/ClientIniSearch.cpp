@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/ClientIni.h"
 
 namespace quelvar {

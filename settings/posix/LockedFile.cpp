@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/SystemText.h"
 
 namespace quelvar {

@@ -1,7 +1,7 @@
 #include <string>
 #include <system_error>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/SettingsFile.h"
 
 namespace quelvar {

@@ -1,6 +1,6 @@
 #include "settings/Utf8Decoder.h"
 
-#include "http/Error.h"
+#include "base/Error.h"
 
 namespace quelvar {
 

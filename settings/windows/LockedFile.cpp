@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/win32/WideText.h"
 #include "settings/SystemText.h"
 

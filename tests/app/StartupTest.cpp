@@ -21,7 +21,7 @@
 #include "app/ThemeRegistry.h"
 #include "app/ThemeStyle.h"
 #include "app/WindowFont.h"
-#include "http/Error.h"
+#include "base/Error.h"
 #include "tests/app/ModalBoxCatcher.h"
 
 using quelvar::EventErrorBox;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "tests/fixtures/ThrowMessage.h"
 
 using namespace std::string_literals;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "http/ContentDecoder.h"
-#include "http/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"

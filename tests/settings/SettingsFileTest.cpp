@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "settings/SettingsFile.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "tests/theme/RubyGraphite.h"
 #include "theme/ThemeFile.h"
 #include "theme/ThemeRoles.h"

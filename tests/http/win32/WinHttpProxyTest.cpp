@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"

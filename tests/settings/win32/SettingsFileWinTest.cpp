@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "http/Error.h"
+#include "base/Error.h"
 #include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/fixtures/TestFiles.h"
