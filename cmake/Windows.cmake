@@ -74,11 +74,11 @@ function(quelvar_add_import_table_test)
     endwhile()
     find_program(QUELVAR_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/windows-programs.txt" CONTENT "${programs}")
-    add_test(NAME windows_import_table
+    add_test(NAME windows_import_table_test
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUELVAR_OBJDUMP}
                      -DPROGRAMS=${CMAKE_BINARY_DIR}/windows-programs.txt
                      -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
-    set_tests_properties(windows_import_table PROPERTIES LABELS windows TIMEOUT 60)
+    set_tests_properties(windows_import_table_test PROPERTIES LABELS windows TIMEOUT 60)
 
     add_executable(import_table_probe ${PROJECT_SOURCE_DIR}/cmake/ImportProbe.c)
     find_library(QUELVAR_ZLIB_IMPORT_LIBRARY NAMES libz.dll.a REQUIRED)
@@ -90,10 +90,10 @@ function(quelvar_add_import_table_test)
                           RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/import-probe/${deep_folder}")
     file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/import-probe.txt"
          CONTENT "$<TARGET_FILE:import_table_probe>\n")
-    add_test(NAME windows_import_table_probe
+    add_test(NAME windows_import_table_probe_test
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUELVAR_OBJDUMP}
                      -DPROGRAMS=${CMAKE_BINARY_DIR}/import-probe.txt
                      -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
-    set_tests_properties(windows_import_table_probe PROPERTIES LABELS windows TIMEOUT 60
+    set_tests_properties(windows_import_table_probe_test PROPERTIES LABELS windows TIMEOUT 60
                          PASS_REGULAR_EXPRESSION "import_table_probe.exe: imports zlib1\\.dll")
 endfunction()

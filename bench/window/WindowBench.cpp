@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Startup.h"
-#include "app/TfmPrincipal.h"
+#include "app/qt/Startup.h"
+#include "app/qt/TfmPrincipal.h"
 
 extern char** environ;
 

@@ -68,4 +68,4 @@ done
 grep -qF -- '\-\-json' "$stage/usr/share/man/man1/quelvar-check.1" || fail "quelvar-check.1 lacks --json"
 XDG_CONFIG_HOME="$work/none" "$stage/usr/bin/quelvar-check" --help | grep -q "quelvar.ini" ||
   fail "quelvar-check --help does not name quelvar.ini"
-echo "package_debian: 1 passed, 0 failed"
+echo "package_debian_test: 1 passed, 0 failed"

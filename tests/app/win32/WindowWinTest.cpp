@@ -912,7 +912,7 @@ TEST_F(WindowWinTest, ARunThatCannotStartIsReportedAndLeavesTheWindowUsable) {
         boxes = catcher.boxes();
     }
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+    EXPECT_EQ(boxes[0].title, L"app_win32_window_test");
     EXPECT_NE(std::find(boxes[0].texts.begin(), boxes[0].texts.end(),
                         EventErrorBox::boxText(toWide(refused.what()))),
               boxes[0].texts.end());
@@ -982,7 +982,7 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
             holder = {};
         }
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+        EXPECT_EQ(boxes[0].title, L"app_win32_window_test");
         EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{c.text});
         EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"OK"});
         EXPECT_TRUE(boxes[0].hasIcon);
@@ -1037,7 +1037,7 @@ TEST_F(WindowWinTest, QuelvarIniErrorsComeInABoxBeforeTheWindow) {
             boxes = catcher.boxes();
         }
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+        EXPECT_EQ(boxes[0].title, L"app_win32_window_test");
         EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{expected});
         EXPECT_EQ(boxes[0].buttons, std::vector<std::wstring>{L"OK"});
         EXPECT_TRUE(boxes[0].hasIcon);
@@ -1249,7 +1249,7 @@ TEST_F(WindowWinTest, ThemeFoundOrTheStandardLookAfterItsBox) {
     }
     EXPECT_FALSE(selected.has_value());
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, L"test_app_window_windows");
+    EXPECT_EQ(boxes[0].title, L"app_win32_window_test");
     EXPECT_NE(
         std::find(boxes[0].texts.begin(), boxes[0].texts.end(), L"Style 'Ruby Graphite' not found"),
         boxes[0].texts.end());

@@ -2,7 +2,7 @@
 
 #include <QLabel>
 
-#include "app/Resources.h"
+#include "app/qt/Resources.h"
 
 namespace quelvar {
 

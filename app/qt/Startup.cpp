@@ -1,12 +1,12 @@
-#include "app/Startup.h"
+#include "app/qt/Startup.h"
 
 #include <QApplication>
 #include <QIcon>
 
-#include "app/EventErrorBox.h"
-#include "app/Resources.h"
-#include "app/ThemeRegistry.h"
-#include "app/WindowFont.h"
+#include "app/qt/EventErrorBox.h"
+#include "app/qt/Resources.h"
+#include "app/qt/ThemeRegistry.h"
+#include "app/qt/WindowFont.h"
 #include "form/StartupSettings.h"
 
 namespace quelvar {

@@ -1,4 +1,4 @@
-#include "app/ThemeColours.h"
+#include "app/qt/ThemeColours.h"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "app/ThemeColours.h"
+#include "app/qt/ThemeColours.h"
 
 namespace quelvar {
 

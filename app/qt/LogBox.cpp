@@ -1,4 +1,4 @@
-#include "app/LogBox.h"
+#include "app/qt/LogBox.h"
 
 #include <QTextCursor>
 

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "app/qt/Resources.h"
 
 #include <QCoreApplication>
 #include <QImage>

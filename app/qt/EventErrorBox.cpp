@@ -1,4 +1,4 @@
-#include "app/EventErrorBox.h"
+#include "app/qt/EventErrorBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

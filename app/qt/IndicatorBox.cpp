@@ -1,4 +1,4 @@
-#include "app/IndicatorBox.h"
+#include "app/qt/IndicatorBox.h"
 
 namespace quelvar {
 

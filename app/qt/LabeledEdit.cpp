@@ -1,4 +1,4 @@
-#include "app/LabeledEdit.h"
+#include "app/qt/LabeledEdit.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #include <QPalette>
 #include <QProxyStyle>
 
-#include "app/ThemeColours.h"
+#include "app/qt/ThemeColours.h"
 
 namespace quelvar {
 

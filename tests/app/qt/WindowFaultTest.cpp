@@ -11,9 +11,9 @@
 #include <chrono>
 #include <string>
 
-#include "app/LabeledEdit.h"
-#include "app/LogBox.h"
-#include "app/TfmPrincipal.h"
+#include "app/qt/LabeledEdit.h"
+#include "app/qt/LogBox.h"
+#include "app/qt/TfmPrincipal.h"
 #include "settings/SettingsFile.h"
 #include "tests/fixtures/ScriptedServer.h"
 

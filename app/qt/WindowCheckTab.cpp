@@ -1,4 +1,4 @@
-#include "app/WindowCheckTab.h"
+#include "app/qt/WindowCheckTab.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "app/LogBox.h"
+#include "app/qt/LogBox.h"
 
 namespace quelvar {
 

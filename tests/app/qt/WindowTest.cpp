@@ -31,15 +31,15 @@
 #include <type_traits>
 #include <vector>
 
-#include "app/LabeledEdit.h"
-#include "app/LogBox.h"
-#include "app/Startup.h"
-#include "app/TfmPrincipal.h"
-#include "app/ThemeRegistry.h"
-#include "app/WindowFont.h"
+#include "app/qt/LabeledEdit.h"
+#include "app/qt/LogBox.h"
+#include "app/qt/Startup.h"
+#include "app/qt/TfmPrincipal.h"
+#include "app/qt/ThemeRegistry.h"
+#include "app/qt/WindowFont.h"
 #include "form/MainForm.h"
 #include "settings/SettingsFile.h"
-#include "tests/app/ModalBoxCatcher.h"
+#include "tests/app/qt/ModalBoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
@@ -835,7 +835,7 @@ private Q_SLOTS:
         } else {
             QCOMPARE(boxes.size(), 1);
             QCOMPARE(boxes[0].text, box.contains(u"%1") ? box.arg(configPath()) : box);
-            QCOMPARE(boxes[0].title, QStringLiteral("test_app_window"));
+            QCOMPARE(boxes[0].title, QStringLiteral("app_window_test"));
             QCOMPARE(boxes[0].icon, QMessageBox::Critical);
             QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(boxes[0].buttonCount, 1);
@@ -894,7 +894,7 @@ private Q_SLOTS:
         } else {
             QCOMPARE(boxes[0].text, expected);
         }
-        QCOMPARE(boxes[0].title, QStringLiteral("test_app_window"));
+        QCOMPARE(boxes[0].title, QStringLiteral("app_window_test"));
         QCOMPARE(boxes[0].icon, QMessageBox::Critical);
         QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));

@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "app/Startup.h"
-#include "app/TfmPrincipal.h"
+#include "app/qt/Startup.h"
+#include "app/qt/TfmPrincipal.h"
 #include "settings/ClientIni.h"
 
 int main(int argc, char* argv[]) {

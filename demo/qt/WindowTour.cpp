@@ -9,10 +9,10 @@
 
 #include <cstdio>
 
-#include "app/LabeledEdit.h"
-#include "app/LogBox.h"
-#include "app/Startup.h"
-#include "app/TfmPrincipal.h"
+#include "app/qt/LabeledEdit.h"
+#include "app/qt/LogBox.h"
+#include "app/qt/Startup.h"
+#include "app/qt/TfmPrincipal.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {

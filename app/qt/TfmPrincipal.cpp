@@ -1,4 +1,4 @@
-#include "app/TfmPrincipal.h"
+#include "app/qt/TfmPrincipal.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,13 +22,13 @@
 #include <thread>
 #include <type_traits>
 
-#include "app/EventErrorBox.h"
-#include "app/IndicatorBox.h"
-#include "app/LabeledEdit.h"
-#include "app/LogBox.h"
-#include "app/Resources.h"
-#include "app/WindowCheckTab.h"
-#include "app/WindowFont.h"
+#include "app/qt/EventErrorBox.h"
+#include "app/qt/IndicatorBox.h"
+#include "app/qt/LabeledEdit.h"
+#include "app/qt/LogBox.h"
+#include "app/qt/Resources.h"
+#include "app/qt/WindowCheckTab.h"
+#include "app/qt/WindowFont.h"
 #include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
 #include "form/ServiceComponents.h"

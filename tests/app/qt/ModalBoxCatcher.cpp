@@ -1,4 +1,4 @@
-#include "tests/app/ModalBoxCatcher.h"
+#include "tests/app/qt/ModalBoxCatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -15,14 +15,14 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include "app/EventErrorBox.h"
-#include "app/Resources.h"
-#include "app/ThemeColours.h"
-#include "app/ThemeRegistry.h"
-#include "app/ThemeStyle.h"
-#include "app/WindowFont.h"
+#include "app/qt/EventErrorBox.h"
+#include "app/qt/Resources.h"
+#include "app/qt/ThemeColours.h"
+#include "app/qt/ThemeRegistry.h"
+#include "app/qt/ThemeStyle.h"
+#include "app/qt/WindowFont.h"
 #include "base/Error.h"
-#include "tests/app/ModalBoxCatcher.h"
+#include "tests/app/qt/ModalBoxCatcher.h"
 
 using quelvar::EventErrorBox;
 using quelvar::ThemeColours;
@@ -102,7 +102,7 @@ private Q_SLOTS:
         EventErrorBox::show(QStringLiteral("No mapping"));
         QCOMPARE(catcher.boxes().size(), 1);
         const auto& box = catcher.boxes().front();
-        QCOMPARE(box.title, QStringLiteral("test_app_startup"));
+        QCOMPARE(box.title, QStringLiteral("app_startup_test"));
         QCOMPARE(box.text, QStringLiteral("No mapping."));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));

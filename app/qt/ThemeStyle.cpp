@@ -1,4 +1,4 @@
-#include "app/ThemeStyle.h"
+#include "app/qt/ThemeStyle.h"
 
 #include <QAbstractScrollArea>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "app/ThemeRegistry.h"
+#include "app/qt/ThemeRegistry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -6,9 +6,9 @@
 #include <QMessageBox>
 #include <QToolTip>
 
-#include "app/EventErrorBox.h"
-#include "app/Resources.h"
-#include "app/ThemeStyle.h"
+#include "app/qt/EventErrorBox.h"
+#include "app/qt/Resources.h"
+#include "app/qt/ThemeStyle.h"
 #include "base/Error.h"
 
 namespace quelvar {
