@@ -19,7 +19,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 
 #include "app/qt/EventErrorBox.h"
@@ -257,37 +256,36 @@ void TfmPrincipal::runTabCheck(CheckKind kind) {
 // on its tab is carried out here (WindowCheckTab), so the controls are only touched from this
 // thread.
 void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
-    if (m_running) {
-        return;
-    }
-    m_running = true;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-
-    std::exception_ptr failure;
-    QEventLoop loop;
-    std::thread worker([&] {
-        try {
-            runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
-                     m_runSettings);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        // By name, so that nothing made on this thread is read on the window's (the slot
-        // object of a functor call would be, with only Qt's own queue between them).
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    runOnWorker([this, kind, &tab] {
+        runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
+                 m_runSettings);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
+}
 
-    QGuiApplication::restoreOverrideCursor();
-    m_running = false;
-    if (m_closeRequested) {
-        m_closeRequested = false;
-        close();
+void TfmPrincipal::showBusy(bool busy) {
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
     }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+}
+
+void TfmPrincipal::waitForRun(const std::atomic<bool>& ended) {
+    // The run's one wake-up ends one exec; a later one is only begun if a stale quit ended
+    // this one early.
+    do {
+        m_runLoop.exec(QEventLoop::ExcludeUserInputEvents);
+    } while (!ended);
+}
+
+void TfmPrincipal::wakeFromRun() {
+    // By name, so that nothing made on the run's thread is read on the window's (the slot
+    // object of a functor call would be, with only Qt's own queue between them).
+    QMetaObject::invokeMethod(&m_runLoop, "quit", Qt::QueuedConnection);
+}
+
+void TfmPrincipal::closeAfterRun() {
+    close();
 }
 
 template <typename Handler>
@@ -309,8 +307,7 @@ void TfmPrincipal::showEvent(QShowEvent* event) {
 
 void TfmPrincipal::closeEvent(QCloseEvent* event) {
     // A close asked for during a run is carried out once the run has ended.
-    if (m_running) {
-        m_closeRequested = true;
+    if (!mayCloseNow()) {
         event->ignore();
         return;
     }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QEventLoop>
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
 #include "checks/CheckRun.h"
 #include "form/MainFormEvents.h"
+#include "form/WindowRun.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -31,7 +34,9 @@ class WindowCheckTab;
 // shares; the dispatch from the buttons to the check runs; and the reading of the settings
 // file when the window is first shown. The event handlers and check runs are the form's
 // (MainFormEvents).
-class TfmPrincipal : public QWidget, public MainFormEvents<TfmPrincipal, QObject*> {
+class TfmPrincipal : public QWidget,
+                     public MainFormEvents<TfmPrincipal, QObject*>,
+                     private WindowRun {
     Q_OBJECT
 
 public:
@@ -93,8 +98,7 @@ public:
 
     // Returns the settings every run is given.
     const CheckRunSettings& runSettings() const { return m_runSettings; }
-    // Returns whether a check run is in progress.
-    bool isRunning() const { return m_running; }
+    using WindowRun::isRunning;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +112,10 @@ private:
     // Performs the check run of the kind's tab.
     void runTabCheck(CheckKind kind);
     void runCheckOf(CheckKind kind, WindowCheckTab& tab);
+    void showBusy(bool busy) override;
+    void waitForRun(const std::atomic<bool>& ended) override;
+    void wakeFromRun() override;
+    void closeAfterRun() override;
     // Runs an event handler and shows an error that escapes it in the event error box.
     template <typename Handler>
     void handleEvent(Handler handler);
@@ -115,8 +123,8 @@ private:
     CheckRunSettings m_runSettings;
     // The check runs' view of each tab.
     std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
-    bool m_running = false;
-    bool m_closeRequested = false;
+    // The loop the window's events are handled in during a run.
+    QEventLoop m_runLoop;
 };
 
 }  // namespace quelvar

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QThread>
 
 #include <utility>
 
@@ -44,18 +45,18 @@ WindowCheckTab::WindowCheckTab(QObject* context, Controls controls)
 
 WindowCheckTab::~WindowCheckTab() = default;
 
+bool WindowCheckTab::onWindowThreadNow() const {
+    return QThread::currentThread() == m_context->thread();
+}
+
 void WindowCheckTab::runOnWindowThread(const std::function<void()>& task) {
     std::unique_lock lock(m_mutex);
     m_task = &task;
     m_done = false;
-    m_failure = nullptr;
     lock.unlock();
     QCoreApplication::postEvent(m_courier.get(), new QEvent(kTaskEvent));
     lock.lock();
     m_carriedOut.wait(lock, [this] { return m_done; });
-    if (m_failure) {
-        std::rethrow_exception(std::exchange(m_failure, nullptr));
-    }
 }
 
 void WindowCheckTab::carryOut() {
@@ -65,42 +66,34 @@ void WindowCheckTab::carryOut() {
     if (task == nullptr) {
         return;
     }
-    std::exception_ptr failure;
-    try {
-        (*task)();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    (*task)();
     lock.lock();
-    m_failure = failure;
     m_done = true;
     m_carriedOut.notify_one();
 }
 
-std::string WindowCheckTab::externalText() {
-    return onWindowThread([this] { return m_controls.external->text().toUtf8().toStdString(); });
+std::string WindowCheckTab::readExternal() {
+    return m_controls.external->text().toUtf8().toStdString();
 }
 
-std::string WindowCheckTab::internalText() {
-    return onWindowThread([this] { return m_controls.internal->text().toUtf8().toStdString(); });
+std::string WindowCheckTab::readInternal() {
+    return m_controls.internal->text().toUtf8().toStdString();
 }
 
-bool WindowCheckTab::httpsChecked() {
-    return onWindowThread([this] { return m_controls.https->isChecked(); });
+bool WindowCheckTab::readHttps() {
+    return m_controls.https->isChecked();
 }
 
-void WindowCheckTab::clearLog() {
-    onWindowThread([this] { m_controls.log->clearText(); });
+void WindowCheckTab::emptyLog() {
+    m_controls.log->clearText();
 }
 
-void WindowCheckTab::appendLine(const std::string& line) {
-    onWindowThread([this, &line] { m_controls.log->appendLine(QString::fromStdString(line)); });
+void WindowCheckTab::addLogLine(const std::string& line) {
+    m_controls.log->appendLine(QString::fromStdString(line));
 }
 
-void WindowCheckTab::setIndicatorVisible(Indicator indicator, bool visible) {
-    onWindowThread([this, indicator, visible] {
-        m_controls.indicators.at(static_cast<std::size_t>(indicator))->setVisible(visible);
-    });
+void WindowCheckTab::showIndicator(Indicator indicator, bool visible) {
+    m_controls.indicators.at(static_cast<std::size_t>(indicator))->setVisible(visible);
 }
 
 }  // namespace quelvar

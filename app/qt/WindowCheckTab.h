@@ -1,17 +1,15 @@
 #pragma once
 
 #include <QObject>
-#include <QThread>
 
 #include <array>
 #include <condition_variable>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <type_traits>
+#include <string>
 
-#include "checks/CheckTab.h"
+#include "form/WindowThreadTab.h"
 
 class QCheckBox;
 class QLabel;
@@ -21,10 +19,9 @@ namespace quelvar {
 
 class LogBox;
 
-// One tab of the window as a check run sees it. A run works on a thread of its own while the
-// window keeps drawing; every call is carried out on the window's thread, and a call from the
-// run's thread waits until it has been carried out there.
-class WindowCheckTab : public CheckTab {
+// One tab of the window as a check run sees it: the Qt half of WindowThreadTab, whose tasks
+// reach the window's thread as events.
+class WindowCheckTab : public WindowThreadTab {
 public:
     // The tab's controls; the indicators in the order of Indicator.
     struct Controls {
@@ -40,36 +37,20 @@ public:
     WindowCheckTab(QObject* context, Controls controls);
     ~WindowCheckTab() override;
 
-    std::string externalText() override;
-    std::string internalText() override;
-    bool httpsChecked() override;
-    void clearLog() override;
-    void appendLine(const std::string& line) override;
-    void setIndicatorVisible(Indicator indicator, bool visible) override;
-
     const Controls& controls() const { return m_controls; }
 
 private:
     class Courier;
 
-    template <typename Function>
-    auto onWindowThread(Function function) -> std::invoke_result_t<Function> {
-        using Result = std::invoke_result_t<Function>;
-        if (QThread::currentThread() == m_context->thread()) {
-            return function();
-        }
-        if constexpr (std::is_void_v<Result>) {
-            runOnWindowThread(function);
-        } else {
-            Result result{};
-            runOnWindowThread([&result, &function] { result = function(); });
-            return result;
-        }
-    }
+    bool onWindowThreadNow() const override;
+    void runOnWindowThread(const std::function<void()>& task) override;
+    std::string readExternal() override;
+    std::string readInternal() override;
+    bool readHttps() override;
+    void emptyLog() override;
+    void addLogLine(const std::string& line) override;
+    void showIndicator(Indicator indicator, bool visible) override;
 
-    // Has the task carried out on the window's thread and waits until it has been; rethrows
-    // what it threw.
-    void runOnWindowThread(const std::function<void()>& task);
     // Carries out the task handed over by runOnWindowThread; on the window's thread.
     void carryOut();
 
@@ -83,7 +64,6 @@ private:
     std::condition_variable m_carriedOut;
     const std::function<void()>* m_task = nullptr;
     bool m_done = false;
-    std::exception_ptr m_failure;
 };
 
 }  // namespace quelvar

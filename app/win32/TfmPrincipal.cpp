@@ -584,34 +584,17 @@ void TfmPrincipal::runTabCheck(CheckKind kind) {
 // input is dropped here until the run has ended. Every call of the run on its tab is carried
 // out on this thread (WindowCheckTab), so the controls are only touched from here.
 void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
-    if (m_running) {
-        return;
-    }
-    m_running = true;
-    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    runOnWorker([this, kind, &tab] {
+        runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
+                 m_runSettings);
+    });
+}
 
-    std::exception_ptr failure;
-    std::atomic<bool> ended = false;
-    const HWND window = m_window;
-    std::thread worker;
-    try {
-        worker = m_startWorker([&] {
-            try {
-                runCheck(product(kind), tab,
-                         ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1}, m_runSettings);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            ended = true;
-            PostMessageW(window, WM_NULL, 0, 0);
-        });
-    } catch (...) {
-        // No run has begun: the window takes input again, and the failure goes to the
-        // caller's error box.
-        m_running = false;
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        throw;
-    }
+void TfmPrincipal::showBusy(bool busy) {
+    SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void TfmPrincipal::waitForRun(const std::atomic<bool>& ended) {
     bool quit = false;
     WPARAM quitCode = 0;
     MSG message{};
@@ -629,20 +612,17 @@ void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    worker.join();
-
-    m_running = false;
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     if (quit) {
         PostQuitMessage(static_cast<int>(quitCode));
     }
-    if (m_closeRequested) {
-        m_closeRequested = false;
-        SendMessageW(m_window, WM_CLOSE, 0, 0);
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+}
+
+void TfmPrincipal::wakeFromRun() {
+    PostMessageW(m_window, WM_NULL, 0, 0);
+}
+
+void TfmPrincipal::closeAfterRun() {
+    SendMessageW(m_window, WM_CLOSE, 0, 0);
 }
 
 template <typename Handler>
@@ -685,7 +665,7 @@ LRESULT CALLBACK TfmPrincipal::windowProcedure(HWND window, UINT message, WPARAM
 LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case kInvokeMessage:
-            (*reinterpret_cast<std::function<void()>*>(lParam))();
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
             return 0;
         case WM_SHOWWINDOW:
             // The show event: raised whenever ShowWindow takes the window from hidden to shown
@@ -753,7 +733,7 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             return 0;
         }
         case WM_SETCURSOR:
-            if (m_running) {
+            if (isRunning()) {
                 SetCursor(LoadCursorW(nullptr, IDC_WAIT));
                 return TRUE;
             }
@@ -773,8 +753,7 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         }
         case WM_CLOSE:
             // A close asked for during a run is carried out once the run has ended.
-            if (m_running) {
-                m_closeRequested = true;
+            if (!mayCloseNow()) {
                 return 0;
             }
             DestroyWindow(m_window);

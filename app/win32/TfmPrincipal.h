@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "app/win32/Theme.h"
 #include "checks/CheckRun.h"
 #include "form/MainFormEvents.h"
+#include "form/WindowRun.h"
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
@@ -32,7 +34,7 @@ class WindowCheckTab;
 // reading of the settings file when the window is first shown. Every control is a child
 // window of the window, destroyed with it. The event handlers and check runs are the form's
 // (MainFormEvents).
-class TfmPrincipal : public MainFormEvents<TfmPrincipal, HWND> {
+class TfmPrincipal : public MainFormEvents<TfmPrincipal, HWND>, private WindowRun {
 public:
     // Makes the window, hidden, with every control in its initial state, drawn in the theme or,
     // without one, in the standard look. The run settings give the status service's endpoint
@@ -103,16 +105,11 @@ public:
     const CheckRunSettings& runSettings() const { return m_runSettings; }
     // Returns the theme the window is drawn in, or none for the standard look.
     const std::optional<Theme>& theme() const { return m_theme; }
-    // Returns whether a check run is in progress.
-    bool isRunning() const { return m_running; }
+    using WindowRun::isRunning;
     // Returns the DPI the window is laid out for.
     UINT dpi() const { return m_dpi; }
 
-    // Starts the thread a check run works on; throws std::system_error when it cannot.
-    using WorkerStart = std::function<std::thread(std::function<void()>)>;
-    // Replaces how a run's thread is started (by default a std::thread of its own), so that a
-    // start that fails can be shown.
-    void setWorkerStart(WorkerStart start) { m_startWorker = std::move(start); }
+    using WindowRun::setWorkerStart;
 
     // Shows the window: a show from hidden reads the settings file first (FormShow), and shows
     // an error that escapes it in the event error box before the window comes on screen.
@@ -166,6 +163,10 @@ private:
     // Performs the check run of the kind's tab.
     void runTabCheck(CheckKind kind);
     void runCheckOf(CheckKind kind, WindowCheckTab& tab);
+    void showBusy(bool busy) override;
+    void waitForRun(const std::atomic<bool>& ended) override;
+    void wakeFromRun() override;
+    void closeAfterRun() override;
     template <typename Handler>
     void handleEvent(Handler handler);
 
@@ -192,11 +193,6 @@ private:
     std::vector<std::wstring> m_hints;
     // The check runs' view of each tab.
     std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
-    WorkerStart m_startWorker = [](std::function<void()> body) {
-        return std::thread(std::move(body));
-    };
-    bool m_running = false;
-    bool m_closeRequested = false;
     bool m_destroying = false;
 };
 

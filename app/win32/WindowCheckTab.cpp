@@ -16,37 +16,40 @@ std::wstring windowText(HWND control) {
 WindowCheckTab::WindowCheckTab(HWND window, Controls controls)
     : m_window(window), m_controls(controls) {}
 
-std::string WindowCheckTab::externalText() {
-    return onWindowThread([this] { return fromWide(windowText(m_controls.external)); });
+bool WindowCheckTab::onWindowThreadNow() const {
+    return GetWindowThreadProcessId(m_window, nullptr) == GetCurrentThreadId();
 }
 
-std::string WindowCheckTab::internalText() {
-    return onWindowThread([this] { return fromWide(windowText(m_controls.internal)); });
+void WindowCheckTab::runOnWindowThread(const std::function<void()>& task) {
+    SendMessageW(m_window, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&task));
 }
 
-bool WindowCheckTab::httpsChecked() {
-    return onWindowThread(
-        [this] { return SendMessageW(m_controls.https, BM_GETCHECK, 0, 0) == BST_CHECKED; });
+std::string WindowCheckTab::readExternal() {
+    return fromWide(windowText(m_controls.external));
 }
 
-void WindowCheckTab::clearLog() {
-    onWindowThread([this] { SetWindowTextW(m_controls.log, L""); });
+std::string WindowCheckTab::readInternal() {
+    return fromWide(windowText(m_controls.internal));
 }
 
-void WindowCheckTab::appendLine(const std::string& line) {
-    onWindowThread([this, &line] {
-        const std::wstring text = toWide(line) + L"\r\n";
-        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(m_controls.log));
-        SendMessageW(m_controls.log, EM_SETSEL, end, static_cast<LPARAM>(end));
-        SendMessageW(m_controls.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    });
+bool WindowCheckTab::readHttps() {
+    return SendMessageW(m_controls.https, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void WindowCheckTab::setIndicatorVisible(Indicator indicator, bool visible) {
-    onWindowThread([this, indicator, visible] {
-        ShowWindow(m_controls.indicators.at(static_cast<std::size_t>(indicator)),
-                   visible ? SW_SHOWNA : SW_HIDE);
-    });
+void WindowCheckTab::emptyLog() {
+    SetWindowTextW(m_controls.log, L"");
+}
+
+void WindowCheckTab::addLogLine(const std::string& line) {
+    const std::wstring text = toWide(line) + L"\r\n";
+    const auto end = static_cast<WPARAM>(GetWindowTextLengthW(m_controls.log));
+    SendMessageW(m_controls.log, EM_SETSEL, end, static_cast<LPARAM>(end));
+    SendMessageW(m_controls.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void WindowCheckTab::showIndicator(Indicator indicator, bool visible) {
+    ShowWindow(m_controls.indicators.at(static_cast<std::size_t>(indicator)),
+               visible ? SW_SHOWNA : SW_HIDE);
 }
 
 }  // namespace quelvar

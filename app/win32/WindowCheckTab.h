@@ -4,17 +4,16 @@
 
 #include <array>
 #include <functional>
-#include <type_traits>
+#include <string>
 
 #include "app/win32/WindowMessages.h"
-#include "checks/CheckTab.h"
+#include "form/WindowThreadTab.h"
 
 namespace quelvar {
 
-// One tab of the window as a check run sees it. A run works on a thread of its own while the
-// window keeps drawing; every call is carried out on the window's thread, and a call from the
-// run's thread waits until it has been carried out there.
-class WindowCheckTab : public CheckTab {
+// One tab of the window as a check run sees it: the Win32 half of WindowThreadTab, whose tasks
+// reach the window's thread as a message sent to the window.
+class WindowCheckTab : public WindowThreadTab {
 public:
     // The tab's controls; the indicators in the order of Indicator.
     struct Controls {
@@ -28,32 +27,17 @@ public:
     // Makes the tab of the controls, whose calls are carried out on the window's thread.
     WindowCheckTab(HWND window, Controls controls);
 
-    std::string externalText() override;
-    std::string internalText() override;
-    bool httpsChecked() override;
-    void clearLog() override;
-    void appendLine(const std::string& line) override;
-    void setIndicatorVisible(Indicator indicator, bool visible) override;
-
     const Controls& controls() const { return m_controls; }
 
 private:
-    template <typename Function>
-    auto onWindowThread(Function function) -> std::invoke_result_t<Function> {
-        using Result = std::invoke_result_t<Function>;
-        if (GetWindowThreadProcessId(m_window, nullptr) == GetCurrentThreadId()) {
-            return function();
-        }
-        if constexpr (std::is_void_v<Result>) {
-            std::function<void()> call = function;
-            SendMessageW(m_window, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&call));
-        } else {
-            Result result{};
-            std::function<void()> call = [&result, &function] { result = function(); };
-            SendMessageW(m_window, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&call));
-            return result;
-        }
-    }
+    bool onWindowThreadNow() const override;
+    void runOnWindowThread(const std::function<void()>& task) override;
+    std::string readExternal() override;
+    std::string readInternal() override;
+    bool readHttps() override;
+    void emptyLog() override;
+    void addLogLine(const std::string& line) override;
+    void showIndicator(Indicator indicator, bool visible) override;
 
     HWND m_window;
     Controls m_controls;
