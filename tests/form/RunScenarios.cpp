@@ -61,6 +61,20 @@ const RunScenario kScenarios[] = {
 
 }  // namespace
 
+const RunScenario& statusEndpointFaultScenario() {
+    static const RunScenario scenario{
+        "web_status_endpoint_fault",
+        "web",
+        responseReply(R"({"chain":[{"statusCode":"200"}]})"),
+        httpReply(200, "OK"),
+        false,
+        runLog("Conex\u00e3o Externa - Erro\r\n", "Conex\u00e3o Interna - ok\r\n"),
+        {"imgWebIntGreen", "imgWebExtRed"},
+        "/lumora_web/loja",
+        "/lumora_web/loja"};
+    return scenario;
+}
+
 std::span<const RunScenario> runScenarios() {
     return kScenarios;
 }

@@ -51,6 +51,11 @@ struct RecordedPauses {
     void recordInto(CheckRunSettings& settings);
 };
 
+// Returns the run of the Web tab in a window whose quelvar.ini was wrong: the status service
+// stands ready with a good answer and is never asked, the external half ends in error, the
+// internal probe runs as usual.
+const RunScenario& statusEndpointFaultScenario();
+
 // Returns the scenarios both windows' tests run.
 std::span<const RunScenario> runScenarios();
 

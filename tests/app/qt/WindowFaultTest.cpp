@@ -1,7 +1,5 @@
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,14 +12,14 @@
 #include "app/qt/LabeledEdit.h"
 #include "app/qt/LogBox.h"
 #include "app/qt/TfmPrincipal.h"
-#include "settings/SettingsFile.h"
 #include "tests/fixtures/ScriptedServer.h"
+#include "tests/form/ConfigFile.h"
+#include "tests/form/RunScenarios.h"
 
 using namespace std::chrono_literals;
 using quelvar::CheckRunSettings;
 using quelvar::LogBox;
 using quelvar::RestClient;
-using quelvar::SettingsFile;
 using quelvar::TfmPrincipal;
 using quelvar::test::Exchange;
 using quelvar::test::ScriptedServer;
@@ -56,20 +54,10 @@ std::string statusOk() {
                      "application/json");
 }
 
-QString configPath() {
-    return QString::fromStdString(SettingsFile::besideExecutable().string());
-}
-
 // The API tab takes its addresses from config.js beside the executable.
-void writeConfig(const std::string& internalAuthority) {
-    QFile::remove(configPath());
-    QFile file(configPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    const QByteArray bytes =
-        "const USA_HTTPS = false;\nconst IP_EXTERNO = 'servidor.invalid:10446';"
-        "\nconst IP_INTERNO = '" +
-        QByteArray::fromStdString(internalAuthority) + "';\n";
-    QCOMPARE(file.write(bytes), bytes.size());
+void writeApiConfig(const std::string& internalAuthority) {
+    quelvar::test::writeConfig(
+        quelvar::test::apiTabConfig("servidor.invalid:10446", internalAuthority, false));
 }
 
 struct RunResult {
@@ -86,7 +74,7 @@ public:
         : m_tab(tab), m_window(settings(status)) {
         m_window.RESTClient1.setTimeouts(RestClient::Timeouts{kConnect, kSilence, kSilence});
         if (tab == u"Api") {
-            writeConfig(internal.authority());
+            writeApiConfig(internal.authority());
         }
         m_window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m_window));
@@ -156,7 +144,7 @@ class WindowFaultTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
-    void cleanupTestCase() { QFile::remove(configPath()); }
+    void cleanupTestCase() { quelvar::test::removeConfig(); }
 
     void faultyInternalServer_data() {
         QTest::addColumn<QString>("tab");

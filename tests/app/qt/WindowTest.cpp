@@ -44,6 +44,7 @@
 #include "tests/fixtures/Certificates.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
+#include "tests/form/ConfigFile.h"
 #include "tests/form/RunScenarios.h"
 #include "tests/form/TabCycle.h"
 #include "tests/status/StatusProcess.h"
@@ -61,9 +62,11 @@ using quelvar::test::CaughtBox;
 using quelvar::test::Exchange;
 using quelvar::test::httpReply;
 using quelvar::test::ModalBoxCatcher;
+using quelvar::test::removeConfig;
 using quelvar::test::responseReply;
 using quelvar::test::ScriptedServer;
 using quelvar::test::textReply;
+using quelvar::test::writeConfig;
 
 namespace {
 
@@ -162,19 +165,7 @@ CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
 }
 
 QString configPath() {
-    return QString::fromStdString(SettingsFile::besideExecutable().string());
-}
-
-void removeConfig() {
-    QFile::remove(configPath());
-    QDir().rmdir(configPath());
-}
-
-void writeConfig(const QByteArray& bytes) {
-    removeConfig();
-    QFile file(configPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return QString::fromStdString(quelvar::test::configPath().string());
 }
 
 // Shows the window as the program does and returns the boxes its show raised.
@@ -269,7 +260,7 @@ private Q_SLOTS:
     }
 
     // Every window reads config.js at its show; an empty one changes nothing.
-    void init() { writeConfig({}); }
+    void init() { writeConfig(""); }
     void cleanupTestCase() { removeConfig(); }
 
     void initialState() {
@@ -800,7 +791,7 @@ private Q_SLOTS:
         removeConfig();
         int holder = -1;
         if (setup == u"write" || setup == u"locked") {
-            writeConfig(bytes);
+            writeConfig(bytes.toStdString());
         } else if (setup == u"directory") {
             QVERIFY(QDir().mkdir(configPath()));
         }
@@ -900,23 +891,26 @@ private Q_SLOTS:
         QCOMPARE(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));
 
         // Asked of no one: a status service stands ready and is never called.
+        const quelvar::test::RunScenario& run = quelvar::test::statusEndpointFaultScenario();
         ScriptedServer status;
-        status.addReply(responseReply(R"({"chain":[{"statusCode":"200"}]})"));
+        status.addReply(run.statusReply);
         ScriptedServer internal;
-        internal.addReply(httpReply(200, "OK"));
+        internal.addReply(run.internalReply);
         CheckRunSettings quick = quickSettings(status.url("/v1/status"));
         quick.statusEndpointFault = settings.statusEndpointFault;
         TfmPrincipal w(quick);
         QCOMPARE(showWindow(w).size(), 0);
         w.PageControl1->setCurrentIndex(1);
         w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
-        for (int run = 0; run < 2; ++run) {
-            w.TestaPortas(QStringLiteral("web"));
-            QCOMPARE(w.memoWebLog->text(),
-                     kExternalStart + QStringLiteral("Conexão Externa - Erro\r\n") +
-                         kSeparatorAndInternalStart + QStringLiteral("Conexão Interna - ok\r\n"));
-            QCOMPARE(visibleIndicators(w), (QStringList{"imgWebIntGreen", "imgWebExtRed"}));
-            internal.addReply(httpReply(200, "OK"));
+        QStringList visible;
+        for (const std::string& name : run.visible) {
+            visible.append(text(name));
+        }
+        for (int again = 0; again < 2; ++again) {
+            w.TestaPortas(QString::fromLatin1(run.tipo));
+            QCOMPARE(w.memoWebLog->text(), text(run.log));
+            QCOMPARE(visibleIndicators(w), visible);
+            internal.addReply(run.internalReply);
         }
         QVERIFY(status.requests().empty());
         QCOMPARE(internal.requests().size(), std::size_t{2});
@@ -1024,8 +1018,8 @@ private Q_SLOTS:
 
         const QString tab = text(quelvar::test::tabOfKind(tipo.toStdString()));
         if (tab == u"Api") {
-            writeConfig(QByteArray::fromStdString(quelvar::test::apiTabConfig(
-                externalAddress.toStdString(), internalAddress.toStdString(), https)));
+            writeConfig(quelvar::test::apiTabConfig(externalAddress.toStdString(),
+                                                    internalAddress.toStdString(), https));
         }
         quelvar::test::RecordedPauses pauses;
         CheckRunSettings settings = quickSettings(status.url("/v1/status"));
@@ -1180,7 +1174,7 @@ private Q_SLOTS:
         writeConfig(
             "const USA_HTTPS = false;\nconst IP_EXTERNO = 'api.example.com:10446';\n"
             "const IP_INTERNO = '" +
-            QByteArray::fromStdString(internal.authority()) + "';\n");
+            internal.authority() + "';\n");
         TfmPrincipal w(quickSettings(status.url("/v1/status")));
         showWindow(w);
         w.edtWebExterno->setText(QStringLiteral("lumora.example.com:10446"));

@@ -37,6 +37,7 @@
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/Wine.h"
+#include "tests/form/ConfigFile.h"
 #include "tests/form/RunScenarios.h"
 #include "tests/form/TabCycle.h"
 
@@ -46,11 +47,14 @@ namespace {
 using namespace std::chrono_literals;
 using test::BoxCatcher;
 using test::CaughtBox;
+using test::configPath;
 using test::Exchange;
 using test::httpReply;
+using test::removeConfig;
 using test::responseReply;
 using test::ScriptedServer;
 using test::textReply;
+using test::writeConfig;
 
 const std::wstring kExternalStart = toWide(test::kExternalStart);
 const std::wstring kSeparatorAndInternalStart = toWide(test::kSeparatorAndInternalStart);
@@ -142,21 +146,6 @@ std::wstring executableDirectory() {
     return directory;
 }
 
-std::filesystem::path configPath() {
-    return SettingsFile::besideExecutable();
-}
-
-void removeConfig() {
-    std::error_code ignored;
-    std::filesystem::remove(configPath(), ignored);
-}
-
-void writeConfig(const std::string& bytes) {
-    removeConfig();
-    std::ofstream file(configPath(), std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 std::wstring classOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
@@ -201,7 +190,7 @@ std::wstring cannotOpenBox(DWORD error) {
 class WindowWinTest : public testing::Test {
 protected:
     // Every window reads config.js at its show; an empty one changes nothing.
-    void SetUp() override { writeConfig({}); }
+    void SetUp() override { writeConfig(""); }
     void TearDown() override {
         pump(20);
         removeConfig();
@@ -615,6 +604,22 @@ std::wstring stateOf(TfmPrincipal& w, const std::wstring& tab) {
     return state;
 }
 
+// Returns the names of the tab's indicators that are shown, in the order of their names.
+std::vector<std::string> shownIndicators(const TabControls& tab) {
+    std::vector<std::string> names;
+    for (const auto& [name, indicator] : tab.indicators) {
+        if (shown(indicator)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> sortedNames(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
     const test::RunScenario& c = GetParam();
     ScriptedServer status;
@@ -667,15 +672,7 @@ TEST_P(WindowFullRunTest, ClickRunsTheTabsCheck) {
 
     EXPECT_FALSE(w.isRunning());
     EXPECT_EQ(windowText(mine.log), toWide(c.log));
-    std::vector<std::string> visible;
-    for (const auto& [name, indicator] : mine.indicators) {
-        if (shown(indicator)) {
-            visible.push_back(name);
-        }
-    }
-    std::vector<std::string> expected(c.visible.begin(), c.visible.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(visible, expected);
+    EXPECT_EQ(shownIndicators(mine), sortedNames(c.visible));
     for (const auto& [each, state] : others) {
         EXPECT_EQ(stateOf(w, each), state) << fromWide(each);
     }
@@ -1044,22 +1041,20 @@ TEST_F(WindowWinTest, QuelvarIniErrorsComeInABoxBeforeTheWindow) {
         EXPECT_EQ(settings.statusEndpoint, std::string(QUELVAR_STATUS_URL));
 
         // A status service stands ready and is never asked.
+        const test::RunScenario& run = test::statusEndpointFaultScenario();
         ScriptedServer status;
-        status.addReply(responseReply(R"({"chain":[{"statusCode":"200"}]})"));
+        status.addReply(run.statusReply);
         ScriptedServer internal;
-        internal.addReply(httpReply(200, "OK"));
+        internal.addReply(run.internalReply);
         CheckRunSettings quick = quickSettings(status.url("/v1/status"));
         quick.statusEndpointFault = settings.statusEndpointFault;
         TfmPrincipal w(quick, rubyGraphite());
         EXPECT_TRUE(showWindow(w).empty());
-        SetWindowTextW(w.edtWebInterno.edit, toWide(internal.authority()).c_str());
-        w.TestaPortas(L"web");
-        EXPECT_EQ(windowText(w.memoWebLog), kExternalStart + L"Conex\u00e3o Externa - Erro\r\n" +
-                                                kSeparatorAndInternalStart +
-                                                L"Conex\u00e3o Interna - ok\r\n");
-        EXPECT_TRUE(shown(w.imgWebExtRed));
-        EXPECT_FALSE(shown(w.imgWebExtGreen));
-        EXPECT_TRUE(shown(w.imgWebIntGreen));
+        const TabControls tab = controlsOf(w, toWide(test::tabOfKind(run.tipo)));
+        SetWindowTextW(tab.interno, toWide(internal.authority()).c_str());
+        w.TestaPortas(toWide(run.tipo));
+        EXPECT_EQ(windowText(tab.log), toWide(run.log));
+        EXPECT_EQ(shownIndicators(tab), sortedNames(run.visible));
         EXPECT_TRUE(status.requests().empty());
     }
 }
