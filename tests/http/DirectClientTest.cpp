@@ -18,6 +18,7 @@
 #include "http/DirectRequest.h"
 #include "http/TlsLibrary.h"
 #include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/FullListener.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
