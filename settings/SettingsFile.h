@@ -10,7 +10,7 @@ namespace quelvar {
 // values are cut out of their lines by position.
 //
 // The reader is shared by every platform; only the file access and the UTF-8 decoding are the
-// platform's. Each platform folder (settings/posix/, and settings/windows/ beside it) defines:
+// platform's. Each platform folder (settings/posix/, and settings/win32/ beside it) defines:
 //   - LockedFile (settings/LockedFile.h): the open without sharing, the reads and the close,
 //     with the system's error texts;
 //   - decodeUtf8 (settings/Utf8Decoder.h): UTF-8 to UTF-16, strict or with replacement;

@@ -20,7 +20,7 @@ enum class Utf8Faults {
 // how many bytes it consumed. A sequence cut off by the end of bytes is left for the next call
 // unless atEnd, when it is a fault. With Utf8Faults::Fail, throws quelvar::Error with
 // kNoMappingMessage on a fault and appends nothing. Defined per platform
-// (settings/posix/Utf8Decoder.cpp, settings/windows/Utf8Decoder.cpp).
+// (settings/posix/Utf8Decoder.cpp, settings/win32/Utf8Decoder.cpp).
 std::size_t decodeUtf8(std::string_view bytes, bool atEnd, Utf8Faults faults, std::u16string& text);
 
 }  // namespace quelvar

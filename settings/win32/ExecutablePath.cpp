@@ -1,4 +1,4 @@
-#include "settings/windows/ExecutablePath.h"
+#include "settings/win32/ExecutablePath.h"
 
 #include <windows.h>
 
