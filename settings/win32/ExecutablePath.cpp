@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "base/Error.h"
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

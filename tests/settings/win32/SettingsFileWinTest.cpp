@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "base/Error.h"
-#include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/settings/RecordingTarget.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 namespace {
