@@ -2,11 +2,22 @@
 
 #include <utility>
 
+#include "base/Error.h"
 #include "settings/LockedFile.h"
+#include "settings/Utf8Conversion.h"
 
 namespace quelvar {
 
-BlockDecoder::BlockDecoder(LockedFile& file) : m_file(file) {}
+namespace {
+
+// The message of text that is not valid UTF-8 where no byte-order mark allows substitutes.
+constexpr const char kNoMappingMessage[] =
+    "No mapping for the Unicode character exists in the target multi-byte code page";
+
+}  // namespace
+
+BlockDecoder::BlockDecoder(LockedFile& file)
+    : m_file(file), m_utf8(Utf8Faults::Fail, &platformUtf16FromUtf8) {}
 
 bool BlockDecoder::decodeNextBlock(std::u16string& text) {
     if (m_atEnd) {
@@ -23,12 +34,11 @@ bool BlockDecoder::decodeNextBlock(std::u16string& text) {
         m_first = false;
         start = detectByteOrderMark(block);
     }
-    m_pending.append(block, start);
     // A sequence cut off by the end of the block is completed by the next block, unless this
     // block is the file's last: then it is a fault of this block. A block shorter than full is
     // the last; a full one may be too, which only a look ahead tells.
     const bool last = block.size() < kBlockSize || peekAtEnd();
-    decodePending(text, last);
+    decode(std::string_view(block).substr(start), last, text);
     return true;
 }
 
@@ -57,6 +67,7 @@ std::size_t BlockDecoder::detectByteOrderMark(const std::string& block) {
     const auto starts = [&block](std::string_view mark) { return block.starts_with(mark); };
     if (starts("\xEF\xBB\xBF")) {
         m_encoding = Encoding::Utf8;
+        m_utf8 = Utf8Decoder(Utf8Faults::Replace, &platformUtf16FromUtf8);
         return 3;
     }
     if (starts("\xFF\xFE")) {
@@ -71,45 +82,53 @@ std::size_t BlockDecoder::detectByteOrderMark(const std::string& block) {
 }
 
 void BlockDecoder::finish(std::u16string& text) {
-    if (m_pending.empty()) {
-        return;
-    }
-    if (m_encoding == Encoding::Utf16LittleEndian || m_encoding == Encoding::Utf16BigEndian) {
-        // A lone last byte of a UTF-16 file is half a code unit: nothing to decode.
-        m_pending.clear();
-        return;
-    }
-    decodePending(text, true);
-}
-
-void BlockDecoder::decodePending(std::u16string& text, bool atEnd) {
     switch (m_encoding) {
         case Encoding::Utf16LittleEndian:
         case Encoding::Utf16BigEndian:
-            decodeUtf16(text);
+            // A lone last byte of a UTF-16 file is half a code unit: nothing to decode.
+            m_pendingUtf16.clear();
             break;
         case Encoding::Utf8Strict:
-        case Encoding::Utf8: {
-            // Strict decoding is all or nothing per block, so a block with a fault adds no text.
-            const Utf8Faults faults =
-                m_encoding == Encoding::Utf8Strict ? Utf8Faults::Fail : Utf8Faults::Replace;
-            m_pending.erase(0, decodeUtf8(m_pending, atEnd, faults, text));
+        case Encoding::Utf8:
+            if (m_utf8.carriesOver()) {
+                decodeUtf8({}, true, text);
+            }
             break;
-        }
     }
 }
 
-void BlockDecoder::decodeUtf16(std::u16string& text) {
-    const std::size_t units = m_pending.size() / 2;
+void BlockDecoder::decode(std::string_view bytes, bool atEnd, std::u16string& text) {
+    switch (m_encoding) {
+        case Encoding::Utf16LittleEndian:
+        case Encoding::Utf16BigEndian:
+            decodeUtf16(bytes, text);
+            break;
+        case Encoding::Utf8Strict:
+        case Encoding::Utf8:
+            decodeUtf8(bytes, atEnd, text);
+            break;
+    }
+}
+
+void BlockDecoder::decodeUtf8(std::string_view bytes, bool atEnd, std::u16string& text) {
+    // Strict decoding is all or nothing per block, so a block with a fault adds no text.
+    if (!m_utf8.decode(bytes, atEnd, text)) {
+        throw Error(kNoMappingMessage);
+    }
+}
+
+void BlockDecoder::decodeUtf16(std::string_view bytes, std::u16string& text) {
+    m_pendingUtf16.append(bytes);
+    const std::size_t units = m_pendingUtf16.size() / 2;
     text.reserve(text.size() + units);
     for (std::size_t i = 0; i < units; ++i) {
-        const auto first = static_cast<unsigned char>(m_pending[2 * i]);
-        const auto second = static_cast<unsigned char>(m_pending[2 * i + 1]);
+        const auto first = static_cast<unsigned char>(m_pendingUtf16[2 * i]);
+        const auto second = static_cast<unsigned char>(m_pendingUtf16[2 * i + 1]);
         text.push_back(m_encoding == Encoding::Utf16LittleEndian
                            ? static_cast<char16_t>(first | (second << 8))
                            : static_cast<char16_t>((first << 8) | second));
     }
-    m_pending.erase(0, units * 2);
+    m_pendingUtf16.erase(0, units * 2);
 }
 
 }  // namespace quelvar

@@ -2,9 +2,10 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "settings/TextSource.h"
-#include "settings/Utf8Decoder.h"
+#include "text/Utf8Decoder.h"
 
 namespace quelvar {
 
@@ -33,14 +34,17 @@ private:
     std::string readBlock();
     std::size_t detectByteOrderMark(const std::string& block);
     void finish(std::u16string& text);
-    void decodePending(std::u16string& text, bool atEnd);
-    void decodeUtf16(std::u16string& text);
+    void decode(std::string_view bytes, bool atEnd, std::u16string& text);
+    void decodeUtf8(std::string_view bytes, bool atEnd, std::u16string& text);
+    void decodeUtf16(std::string_view bytes, std::u16string& text);
 
     LockedFile& m_file;
     bool m_first = true;
     bool m_atEnd = false;
     Encoding m_encoding = Encoding::Utf8Strict;
-    std::string m_pending;
+    Utf8Decoder m_utf8;
+    // The byte of a UTF-16 code unit that the block end cuts in two.
+    std::string m_pendingUtf16;
     std::string m_lookahead;
 };
 

@@ -21,7 +21,7 @@ namespace quelvar {
 // "[name]" opens a section, "key = value" sets a key; section names and keys are compared
 // without regard to ASCII case. In [status] only "host" is known, and only once; other
 // sections are passed over. Only the file access and the search path are the platform's
-// (settings/posix/, settings/windows/).
+// (settings/posix/, settings/win32/).
 class ClientIni {
 public:
     static constexpr std::string_view kFileName = "quelvar.ini";

@@ -8,7 +8,7 @@ namespace quelvar {
 
 // The settings file, open for reading only and held without sharing: while it is open here no
 // other process can open or lock it, and the open fails while another process holds it.
-// Defined per platform (settings/posix/LockedFile.cpp, settings/windows/LockedFile.cpp).
+// Defined per platform (settings/posix/LockedFile.cpp, settings/win32/LockedFile.cpp).
 class LockedFile {
 public:
     // Opens an existing file; throws quelvar::Error with cannotOpenMessage()

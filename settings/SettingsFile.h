@@ -9,14 +9,17 @@ namespace quelvar {
 // The Lumora Web application's "config.js", read line by line for three fixed markers whose
 // values are cut out of their lines by position.
 //
-// The reader is shared by every platform; only the file access and the UTF-8 decoding are the
-// platform's. Each platform folder (settings/posix/, and settings/windows/ beside it) defines:
+// The reader is shared by every platform; only the file access and the conversion of whole
+// UTF-8 are the platform's. Each platform folder (settings/posix/, and settings/win32/ beside
+// it) defines:
 //   - LockedFile (settings/LockedFile.h): the open without sharing, the reads and the close,
 //     with the system's error texts;
-//   - decodeUtf8 (settings/Utf8Decoder.h): UTF-8 to UTF-16, strict or with replacement;
+//   - platformUtf16FromUtf8 (settings/Utf8Conversion.h): UTF-8 to UTF-16, strict or with
+//     replacement;
 //   - SettingsFile::besideExecutable (below): where "config.js" is looked for.
-// The byte-order marks and 4096-byte blocks (BlockDecoder), the line ends (LineReader) and the
-// markers (MarkerRules) are one copy for all.
+// The byte-order marks and 4096-byte blocks (BlockDecoder), the characters carried over from
+// one block to the next (text/Utf8Decoder), the line ends (LineReader) and the markers
+// (MarkerRules) are one copy for all.
 class SettingsFile {
 public:
     // Returns the full path of "config.js" in the directory of the running executable.

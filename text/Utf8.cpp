@@ -10,37 +10,60 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // Returns the length of the valid UTF-8 sequence at the position, 0 when none begins there.
 std::size_t sequenceLengthAt(std::string_view bytes, std::size_t position) {
-    const auto lead = static_cast<unsigned char>(bytes[position]);
-    std::size_t length = 0;
-    unsigned codePoint = 0;
-    unsigned minimum = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, codePoint = lead & 0x1Fu;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, codePoint = lead & 0x0Fu;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, codePoint = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (position + length > bytes.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(bytes[position + i]);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3Fu);
-    }
-    const bool valid =
-        codePoint >= minimum && codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
-    return valid ? length : 0;
+    const Utf8Sequence sequence = utf8SequenceAt(bytes, position);
+    return sequence.whole() ? sequence.length : 0;
 }
 
 }  // namespace
+
+Utf8Sequence utf8SequenceAt(std::string_view bytes, std::size_t position) {
+    const auto byteAt = [bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byteAt(position);
+    Utf8Sequence sequence;
+    if (lead < 0x80) {
+        sequence.length = sequence.valid = 1;
+        sequence.codePoint = lead;
+        return sequence;
+    }
+    // The range of the second byte: RFC 3629 section 4 leaves out the overlong forms (E0, F0),
+    // the surrogates (ED) and what lies above U+10FFFF (F4).
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        sequence.length = 2;
+        sequence.codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        sequence.length = 3;
+        sequence.codePoint = lead & 0x0F;
+        if (lead == 0xE0) {
+            low = 0xA0;
+        } else if (lead == 0xED) {
+            high = 0x9F;
+        }
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        sequence.length = 4;
+        sequence.codePoint = lead & 0x07;
+        if (lead == 0xF0) {
+            low = 0x90;
+        } else if (lead == 0xF4) {
+            high = 0x8F;
+        }
+    } else {
+        return sequence;
+    }
+    sequence.valid = 1;
+    while (sequence.valid < sequence.length && position + sequence.valid < bytes.size()) {
+        const unsigned char next = byteAt(position + sequence.valid);
+        const unsigned char min = sequence.valid == 1 ? low : 0x80;
+        const unsigned char max = sequence.valid == 1 ? high : 0xBF;
+        if (next < min || next > max) {
+            break;
+        }
+        sequence.codePoint = (sequence.codePoint << 6) | (next & 0x3F);
+        ++sequence.valid;
+    }
+    return sequence;
+}
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t position = 0; position < bytes.size();) {

@@ -1,7 +1,7 @@
 #include "app/win32/EventErrorBox.h"
 
-#include "http/win32/WideText.h"
-#include "settings/windows/ExecutablePath.h"
+#include "settings/win32/ExecutablePath.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -19,7 +19,7 @@
 #include "form/ApiTabSettings.h"
 #include "form/MainForm.h"
 #include "form/ServiceComponents.h"
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

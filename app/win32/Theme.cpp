@@ -7,7 +7,7 @@
 #include "app/win32/EventErrorBox.h"
 #include "app/win32/SystemFunction.h"
 #include "base/Error.h"
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -15,7 +15,7 @@
 #include "app/win32/TfmPrincipal.h"
 #include "app/win32/Theme.h"
 #include "app/win32/WindowCheckTab.h"
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace {
 

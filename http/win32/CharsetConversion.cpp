@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "http/win32/WideText.h"
 #include "text/Ascii.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

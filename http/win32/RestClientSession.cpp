@@ -16,9 +16,9 @@
 #include "http/TransportFailure.h"
 #include "http/Url.h"
 #include "http/win32/ProxyChoice.h"
-#include "http/win32/WideText.h"
 #include "http/win32/WinHttpErrors.h"
 #include "text/Ascii.h"
+#include "text/win32/WideText.h"
 
 // The service profile over WinHTTP. The session makes no decision of its own: WinHTTP's
 // redirect and cookie handling are off (the shared RestRequest follows redirects; the session

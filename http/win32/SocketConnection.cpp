@@ -6,7 +6,8 @@
 #include <memory>
 #include <mutex>
 
-#include "http/win32/WideText.h"
+#include "http/win32/SocketErrorText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -4,7 +4,7 @@
 // After winsock2.h, which must come first.
 #include <winhttp.h>
 
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

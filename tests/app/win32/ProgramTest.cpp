@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/win32/WindowCheckTab.h"
-#include "http/win32/WideText.h"
 #include "tests/app/win32/BoxCatcher.h"
 #include "tests/fixtures/TestFiles.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 namespace {

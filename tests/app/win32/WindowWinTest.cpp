@@ -28,7 +28,6 @@
 #include "app/win32/Theme.h"
 #include "app/win32/WindowCheckTab.h"
 #include "form/MainForm.h"
-#include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/app/win32/BoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
@@ -40,6 +39,7 @@
 #include "tests/form/ConfigFile.h"
 #include "tests/form/RunScenarios.h"
 #include "tests/form/TabCycle.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 namespace {

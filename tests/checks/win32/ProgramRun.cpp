@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "http/win32/WideText.h"
 #include "tests/checks/ProgramRun.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar::test {
 

@@ -1,6 +1,6 @@
 #include <winsock2.h>
 
-#include "http/win32/WideText.h"
+#include "http/win32/SocketErrorText.h"
 #include "tests/http/SocketTransport.h"
 
 namespace quelvar::test {

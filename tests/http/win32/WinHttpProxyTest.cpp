@@ -16,12 +16,12 @@
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
 #include "http/win32/ProxyChoice.h"
-#include "http/win32/WideText.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/fixtures/Wine.h"
 #include "tests/http/ServiceTransport.h"
 #include "tests/http/win32/InternetSettings.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 namespace {

@@ -1,6 +1,7 @@
 // The settings file reader's Windows half on real files under the Windows calls: the open
-// without sharing and its messages in the system's words, the place beside the executable,
-// the byte-order marks and the strict UTF-8 of MultiByteToWideChar, blocks included.
+// without sharing and its messages in the system's words, the place beside the executable. The
+// lines, byte-order marks, strict UTF-8 of MultiByteToWideChar and block ends are
+// SettingsFileCasesTest.cpp's, the same cases as on Linux.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,11 +10,11 @@
 #include <vector>
 
 #include "base/Error.h"
-#include "http/win32/WideText.h"
 #include "settings/SettingsFile.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/settings/RecordingTarget.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 namespace {
@@ -21,9 +22,6 @@ namespace {
 using test::RecordingTarget;
 using test::TempDir;
 using Calls = std::vector<std::string>;
-
-const std::string kNoMapping =
-    "No mapping for the Unicode character exists in the target multi-byte code page";
 
 // The message a failed open gives, with the system's own text for the error.
 std::string cannotOpen(const std::string& path, DWORD error) {
@@ -96,91 +94,6 @@ TEST(SettingsFileWindows, FileHeldByAnotherOpenIsASharingViolation) {
     EXPECT_EQ(target.calls, (Calls{"externo=x"}));
     EXPECT_FALSE(openedDuringRead);
     EXPECT_TRUE(canOpenAlone(path));
-}
-
-TEST(SettingsFileWindows, ByteOrderMarksAndStrictUtf8) {
-    const std::string line = "const IP_EXTERNO = 'S\xC3\xA3o';\r\nconst USA_HTTPS = true;\n";
-    const auto utf16 = [&](bool bigEndian) {
-        const std::wstring wide = toWide(line);
-        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-        for (wchar_t unit : wide) {
-            const char low = static_cast<char>(unit & 0xFF);
-            const char high = static_cast<char>(unit >> 8);
-            bytes += bigEndian ? std::string{high, low} : std::string{low, high};
-        }
-        return bytes;
-    };
-    struct Case {
-        const char* name;
-        std::string bytes;
-        Calls calls;
-        std::string error;
-    };
-    const Calls decoded{"externo=S\xC3\xA3o", "https=1"};
-    const Case cases[] = {
-        {"plain UTF-8", line, decoded, ""},
-        {"UTF-8 with mark", "\xEF\xBB\xBF" + line, decoded, ""},
-        {"UTF-16 little-endian", utf16(false), decoded, ""},
-        {"UTF-16 big-endian", utf16(true), decoded, ""},
-        {"only a mark", "\xEF\xBB\xBF", {}, ""},
-        {"empty", "", {}, ""},
-        // An accented letter saved in a Windows single-byte code page.
-        {"Windows-1252 without mark", "const IP_EXTERNO = 'S\xE3o';\n", {}, kNoMapping},
-        {"encoded surrogate", "const IP_EXTERNO = '\xED\xA0\x80';\n", {}, kNoMapping},
-        {"overlong slash", "const IP_EXTERNO = '\xC0\xAF';\n", {}, kNoMapping},
-        {"cut off at the end", "const IP_EXTERNO = 'x';\n\xE2\x82", {}, kNoMapping},
-        // With a UTF-8 mark a faulty sequence is replaced, not refused.
-        {"UTF-8 mark, faulty byte",
-         "\xEF\xBB\xBF"
-         "const IP_EXTERNO = 'S\xE3o';\n",
-         {"externo=S\xEF\xBF\xBDo"},
-         ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir directory;
-        const std::string path = directory.write("config.js", c.bytes);
-        RecordingTarget target;
-        EXPECT_THROW_MESSAGE(SettingsFile::read(path, target), Error,
-                             c.error.empty() ? "[no exception]" : c.error);
-        EXPECT_EQ(target.calls, c.calls);
-    }
-}
-
-TEST(SettingsFileWindows, CharactersStraddlingBlocksAreDecodedWhole) {
-    // "ã" (C3 A3) and "€" (E2 82 AC) with their bytes on both sides of the 4096-byte boundary,
-    // and a CR LF split by it.
-    struct Case {
-        const char* name;
-        std::size_t splitAfter;  // bytes of the sequence in the first block
-        std::string character;
-    };
-    const Case cases[] = {
-        {"two bytes, one before", 1, "\xC3\xA3"},
-        {"three bytes, one before", 1, "\xE2\x82\xAC"},
-        {"three bytes, two before", 2, "\xE2\x82\xAC"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string prefix = "const IP_EXTERNO = '";
-        std::string padding = "// ";
-        padding.append(4096 - prefix.size() - c.splitAfter - padding.size() - 1, 'p');
-        padding += '\n';
-        TempDir directory;
-        const std::string path =
-            directory.write("config.js", padding + prefix + c.character + "';\r\n");
-        RecordingTarget target;
-        SettingsFile::read(path, target);
-        EXPECT_EQ(target.calls, (Calls{"externo=" + c.character}));
-    }
-    // A fault in the second block leaves what the first block's lines set.
-    std::string first = "const IP_INTERNO = 'a';\n// ";
-    first.append(4096 - first.size(), 'p');
-    TempDir directory;
-    const std::string path = directory.write("config.js", first + "\nconst IP_EXTERNO = '\xFF';\n");
-    RecordingTarget target;
-    EXPECT_THROW_MESSAGE(SettingsFile::read(path, target), Error, kNoMapping);
-    EXPECT_EQ(target.calls, (Calls{"interno=a"}));
 }
 
 }  // namespace

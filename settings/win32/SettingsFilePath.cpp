@@ -1,5 +1,5 @@
 #include "settings/SettingsFile.h"
-#include "settings/windows/ExecutablePath.h"
+#include "settings/win32/ExecutablePath.h"
 
 namespace quelvar {
 

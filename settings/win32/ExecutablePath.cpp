@@ -1,9 +1,9 @@
-#include "settings/windows/ExecutablePath.h"
+#include "settings/win32/ExecutablePath.h"
 
 #include <windows.h>
 
 #include "base/Error.h"
-#include "http/win32/WideText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -16,8 +16,4 @@ std::string fromWide(std::wstring_view wide);
 // empty when neither has a text for it.
 std::string systemMessage(unsigned long code, void* module = nullptr);
 
-// Returns the system's text for a Windows Sockets error as systemMessage() does; for a system
-// without texts for them (Wine has few), the text Windows gives.
-std::string socketErrorMessage(int code);
-
 }  // namespace quelvar

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "base/Error.h"
-#include "http/win32/WideText.h"
 #include "settings/SystemText.h"
+#include "text/win32/WideText.h"
 
 namespace quelvar {
 

@@ -1,5 +1,5 @@
 #include "settings/ClientIni.h"
-#include "settings/windows/ExecutablePath.h"
+#include "settings/win32/ExecutablePath.h"
 
 namespace quelvar {
 
