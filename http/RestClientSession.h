@@ -21,9 +21,12 @@ public:
 };
 
 // The HTTP session of a RestClient, kept for the client's life with its connection cache and
-// its cookie store. Each exchange is a single request and its reply; redirects are left to the
-// caller. The transport is the platform's and lives behind m_transport: a libcurl handle on
-// Linux, made at the first request, and a WinHTTP session on Windows, made with the session.
+// its cookie store. Each exchange is one request and its reply; redirects, and the repeat after a
+// certificate failure, are left to the caller. The transport is the platform's and lives behind
+// m_transport: on Linux (http/posix/) a libcurl easy handle, made at the first request so that a
+// client that never sends sets up no libcurl, with libcurl's cookie engine; on Windows
+// (http/win32/) a WinHTTP session, opened when the session is made (a failure to open it throws
+// from the constructor), with a CookieJar for its cookies.
 class RestClient::Session {
 public:
     enum class CertificateCheck { Verify, Ignore };
@@ -71,7 +74,10 @@ public:
     // failure ("Invalid URL: ...", "Error sending data: ...", "Error receiving data: ...",
     // "Error reading data: ...", "Unspecified certificate from client", "Error getting Server
     // Certificate"); passing the deadline fails as a time-out does, and a body beyond
-    // RestClient::kMaxBodyBytes with ReplyUse::Content fails as bodyTooLargeError().
+    // RestClient::kMaxBodyBytes with ReplyUse::Content fails as bodyTooLargeError(). A request
+    // that fails before any reply on a kept connection the server had closed goes once more on a
+    // new one (libcurl does so itself; the WinHTTP half does it here, since Wine's WinHTTP does
+    // not).
     Reply perform(const Exchange& exchange);
 
     // Returns the transport's "Error reading data: (number) text" for a body whose content
