@@ -37,7 +37,8 @@ public:
         std::string url;
         RestMethod method = RestMethod::Get;
         // Complete header lines ("Name: value") added to the transport's Host and
-        // Content-Length.
+        // Content-Length; a line without value ("Name:") sends no such header, taking out one
+        // the transport would add itself.
         std::vector<std::string> headers;
         std::string userAgent;
         std::string body;

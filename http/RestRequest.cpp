@@ -105,7 +105,8 @@ void RestRequest::executeExchange(ReplyUse use) {
     if (!m_client.contentType().empty()) {
         exchange.headers.push_back("Content-type: " + m_client.contentType());
     } else if (m_method == RestMethod::Post) {
-        // Without a media type of its own a POST would get libcurl's form type.
+        // A POST without a media type of its own goes without Content-Type: the line without
+        // value keeps libcurl from adding its form type; the WinHTTP half adds none.
         exchange.headers.push_back("Content-Type:");
     }
 
