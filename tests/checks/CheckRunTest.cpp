@@ -13,6 +13,7 @@
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
+#include "http/Url.h"
 #include "tests/checks/HttpMessages.h"
 #include "tests/checks/RecordingTab.h"
 #include "tests/fixtures/Certificates.h"
@@ -202,10 +203,17 @@ protected:
 
 TEST(CheckRunSettingsTest, DefaultsToTheBuiltInEndpointAndOneSecondPause) {
     const CheckRunSettings settings;
-    EXPECT_EQ(settings.statusEndpoint, QUELVAR_STATUS_URL);
     EXPECT_EQ(settings.statusEndpoint, defaultStatusEndpoint());
     EXPECT_EQ(settings.pause, 1000ms);
     EXPECT_FALSE(settings.sleep);
+
+    // The endpoint the build was configured with is one the service profile can ask: an
+    // https URL of a host, whose resource is the status service's route.
+    const UrlParts parts = splitUrl(defaultStatusEndpoint());
+    EXPECT_EQ(parts.scheme, "https") << defaultStatusEndpoint();
+    EXPECT_FALSE(parts.host.empty()) << defaultStatusEndpoint();
+    EXPECT_EQ(parts.path + parts.document, "/v1/status") << defaultStatusEndpoint();
+    EXPECT_FALSE(parts.hasQuery || parts.hasFragment) << defaultStatusEndpoint();
 }
 
 TEST(ProductTest, HoldsTheThreeProducts) {

@@ -23,6 +23,7 @@
 #include "app/qt/WindowFont.h"
 #include "base/Error.h"
 #include "tests/app/qt/ModalBoxCatcher.h"
+#include "tests/fixtures/ThrowMessage.h"
 
 using quelvar::EventErrorBox;
 using quelvar::ThemeColours;
@@ -187,12 +188,7 @@ private Q_SLOTS:
     void parseRefusesUnreadableLines() {
         QFETCH(QByteArray, description);
         QFETCH(QString, message);
-        try {
-            ThemeColours::parse(description);
-            QFAIL("no error");
-        } catch (const quelvar::Error& error) {
-            QCOMPARE(QString::fromUtf8(error.what()), message);
-        }
+        QCOMPARE_THROW_MESSAGE(ThemeColours::parse(description), quelvar::Error, message);
     }
 
     // The theme is drawn by a style over Fusion, without a style sheet, in its colours.
