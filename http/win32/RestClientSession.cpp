@@ -15,7 +15,7 @@
 #include "http/CookieJar.h"
 #include "http/TransportFailure.h"
 #include "http/Url.h"
-#include "http/win32/ProxyChoice.h"
+#include "http/win32/ProxyResolver.h"
 #include "http/win32/WinHttpErrors.h"
 #include "text/Ascii.h"
 #include "text/win32/WideText.h"
@@ -269,7 +269,7 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
         setOption(h, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateFailures);
     }
 
-    if (const auto proxy = currentUserProxy(session, toWide(exchange.url))) {
+    if (const auto proxy = ProxyResolver::proxyFor(session, toWide(exchange.url))) {
         WINHTTP_PROXY_INFO info{};
         info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
         info.lpszProxy = const_cast<wchar_t*>(proxy->proxy.c_str());

@@ -15,7 +15,7 @@
 #include "http/RestClient.h"
 #include "http/RestRequest.h"
 #include "http/RestResponse.h"
-#include "http/win32/ProxyChoice.h"
+#include "http/win32/ProxyResolver.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/fixtures/Wine.h"
@@ -115,7 +115,7 @@ TEST_F(WinHttpProxyTest, ChoiceFollowsTheUserConfiguration) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         configure(c.settings);
-        const auto choice = currentUserProxy(session, L"http://lumora.example/api-docs");
+        const auto choice = ProxyResolver::proxyFor(session, L"http://lumora.example/api-docs");
         ASSERT_EQ(choice.has_value(), c.choice.has_value());
         if (choice) {
             EXPECT_EQ(fromWide(choice->proxy), fromWide(c.choice->proxy));

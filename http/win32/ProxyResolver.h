@@ -12,7 +12,7 @@ struct ProxyChoice {
     std::wstring bypass;
 };
 
-// Returns the proxy that the current user's configuration (the settings of the Internet
+// Finds the proxy that the current user's configuration (the settings of the Internet
 // Options dialogue, read anew at every call) names for the URL, nothing for a direct
 // connection:
 // - a configuration script, when one is named, is asked through WinHttpGetProxyForUrl;
@@ -22,6 +22,10 @@ struct ProxyChoice {
 // A lookup that fails because a login failed is repeated once with automatic logon; a lookup
 // that fails otherwise means a direct connection. The session is the WinHTTP session handle
 // the lookups go through.
-std::optional<ProxyChoice> currentUserProxy(void* session, const std::wstring& url);
+class ProxyResolver {
+public:
+    // Returns the proxy for a request to the URL, or nothing for a direct connection.
+    static std::optional<ProxyChoice> proxyFor(void* session, const std::wstring& url);
+};
 
 }  // namespace quelvar

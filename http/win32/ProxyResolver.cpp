@@ -1,4 +1,4 @@
-#include "http/win32/ProxyChoice.h"
+#include "http/win32/ProxyResolver.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -45,7 +45,7 @@ std::optional<ProxyChoice> lookUpProxy(HINTERNET session, const std::wstring& ur
 
 }  // namespace
 
-std::optional<ProxyChoice> currentUserProxy(void* session, const std::wstring& url) {
+std::optional<ProxyChoice> ProxyResolver::proxyFor(void* session, const std::wstring& url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG configuration{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&configuration)) {
         // Nothing can be read: automatic detection (DHCP, then DNS) decides.
