@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +13,7 @@
 
 #include "base/Error.h"
 #include "settings/SettingsFile.h"
+#include "tests/fixtures/HeldFile.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/settings/RecordingTarget.h"
@@ -50,45 +49,6 @@ std::string readError(const std::string& path, SettingsTarget& target) {
 std::string cannotOpen(const std::string& path, const std::string& systemText) {
     return "Cannot open file \"" + path + "\". " + systemText;
 }
-
-// A child process that holds an exclusive lock on a file until the object goes.
-class LockingProcess {
-public:
-    explicit LockingProcess(const std::string& path) {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            return;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::write(ready[1], "h", 1) != 1) {
-                ::_exit(1);
-            }
-            for (;;) {
-                ::pause();
-            }
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        m_holding = m_pid > 0 && ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-    }
-    ~LockingProcess() { release(); }
-
-    bool holding() const { return m_holding; }
-    void release() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_holding = false;
-};
 
 TEST(SettingsFileTest, BesideExecutableIsTheExecutablesDirectory) {
     const std::filesystem::path expected =
@@ -140,8 +100,8 @@ TEST(SettingsFileTest, LockedByAnotherDescriptionIsRefused) {
 TEST(SettingsFileTest, LockedByAnotherProcessIsRefused) {
     TempDir dir;
     const std::string path = dir.write("config.js", "const IP_EXTERNO = 'x';\n");
-    LockingProcess holder(path);
-    ASSERT_TRUE(holder.holding());
+    test::HeldFile holder(path);
+    ASSERT_TRUE(holder.held());
     RecordingTarget target;
     EXPECT_EQ(readError(path, target), cannotOpen(path, "Resource temporarily unavailable"));
     holder.release();

@@ -19,8 +19,6 @@
 #include <QWindow>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +40,7 @@
 #include "tests/app/qt/ModalBoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/HeldFile.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/form/ConfigFile.h"
@@ -789,17 +788,16 @@ private Q_SLOTS:
         QFETCH(QString, box);
 
         removeConfig();
-        int holder = -1;
+        std::optional<quelvar::test::HeldFile> holder;
         if (setup == u"write" || setup == u"locked") {
             writeConfig(bytes.toStdString());
         } else if (setup == u"directory") {
             QVERIFY(QDir().mkdir(configPath()));
         }
         if (setup == u"locked") {
-            // Another open description holds the file, as another process would.
-            holder = ::open(QFile::encodeName(configPath()).constData(), O_RDONLY | O_CLOEXEC);
-            QVERIFY(holder >= 0);
-            QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+            // Another process holds the file.
+            holder.emplace(quelvar::test::configPath());
+            QVERIFY(holder->held());
         }
         // A config.js in the working directory is never read.
         const bool decoy = QDir::currentPath() != QCoreApplication::applicationDirPath();
@@ -811,9 +809,7 @@ private Q_SLOTS:
 
         TfmPrincipal w(quickSettings());
         const QList<CaughtBox> boxes = showWindow(w);
-        if (holder >= 0) {
-            ::close(holder);
-        }
+        holder.reset();
         if (decoy) {
             QFile::remove(QDir::current().filePath(QStringLiteral("config.js")));
         }

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -32,6 +33,7 @@
 #include "tests/app/win32/BoxCatcher.h"
 #include "tests/checks/HttpMessages.h"
 #include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/HeldFile.h"
 #include "tests/fixtures/LoopbackSocket.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
@@ -136,14 +138,6 @@ CheckRunSettings quickSettings(const std::string& statusEndpoint = {}) {
 
 std::optional<Theme> rubyGraphite() {
     return ThemeRegistry().find(L"Ruby Graphite");
-}
-
-std::wstring executableDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory = path;
-    directory.resize(directory.find_last_of(L'\\') + 1);
-    return directory;
 }
 
 std::wstring classOf(HWND window) {
@@ -932,36 +926,15 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
         std::function<void()> setup;
         std::wstring text;
     };
-    PROCESS_INFORMATION holder{};
-    const auto holdInAnotherProcess = [&] {
+    std::optional<test::HeldFile> holder;
+    const auto holdElsewhere = [&] {
         writeConfig("const IP_EXTERNO = 'x';\n");
-        std::wstring helper = executableDirectory() + L"quelvar-hold-file.exe";
-        std::wstring command = L"\"" + helper + L"\" \"" + configPath().native() + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        ASSERT_TRUE(CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE,
-                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &holder));
-        // Until the other process has the file open.
-        for (int i = 0; i < 3000; ++i) {
-            DWORD exitCode = 0;
-            if (GetExitCodeProcess(holder.hProcess, &exitCode) && exitCode != STILL_ACTIVE) {
-                FAIL() << "the other process ended with " << exitCode;
-            }
-            HANDLE probe = CreateFileW(configPath().c_str(), GENERIC_READ, 0, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-                return;
-            }
-            if (probe != INVALID_HANDLE_VALUE) {
-                CloseHandle(probe);
-            }
-            Sleep(10);
-        }
-        FAIL() << "the other process did not open config.js";
+        holder.emplace(configPath());
+        ASSERT_TRUE(holder->held());
     };
     const Case cases[] = {
         {"missing", [] { removeConfig(); }, cannotOpenBox(ERROR_FILE_NOT_FOUND)},
-        {"held by another process", holdInAnotherProcess, cannotOpenBox(ERROR_SHARING_VIOLATION)},
+        {"held by another open", holdElsewhere, cannotOpenBox(ERROR_SHARING_VIOLATION)},
         {"not UTF-8",
          [] { writeConfig("const IP_EXTERNO = 'S\xE3o';\nconst IP_INTERNO = 'b';\n"); },
          L"No mapping for the Unicode character exists in the target multi-byte code page."},
@@ -971,13 +944,7 @@ TEST_F(WindowWinTest, SettingsErrorsComeInABoxBeforeTheWindow) {
         c.setup();
         TfmPrincipal w(quickSettings(), rubyGraphite());
         const std::vector<CaughtBox> boxes = showWindow(w);
-        if (holder.hProcess != nullptr) {
-            TerminateProcess(holder.hProcess, 0);
-            WaitForSingleObject(holder.hProcess, 5000);
-            CloseHandle(holder.hProcess);
-            CloseHandle(holder.hThread);
-            holder = {};
-        }
+        holder.reset();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].title, L"app_win32_window_test");
         EXPECT_EQ(boxes[0].texts, std::vector<std::wstring>{c.text});

@@ -11,6 +11,7 @@
 
 #include "base/Error.h"
 #include "settings/SettingsFile.h"
+#include "tests/fixtures/HeldFile.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/fixtures/ThrowMessage.h"
 #include "tests/settings/RecordingTarget.h"
@@ -19,6 +20,7 @@
 namespace quelvar {
 namespace {
 
+using test::HeldFile;
 using test::RecordingTarget;
 using test::TempDir;
 using Calls = std::vector<std::string>;
@@ -27,25 +29,6 @@ using Calls = std::vector<std::string>;
 std::string cannotOpen(const std::string& path, DWORD error) {
     return "Cannot open file \"" + path + "\". " + systemMessage(error);
 }
-
-// Holds a file open with share mode 0, as another program that has it open would.
-class HeldFile {
-public:
-    explicit HeldFile(const std::string& path)
-        : m_handle(CreateFileW(toWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~HeldFile() {
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_handle);
-        }
-    }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-    bool held() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
 
 // Returns whether another open of the file with share mode 0 succeeds now.
 bool canOpenAlone(const std::string& path) {
