@@ -4,6 +4,12 @@
 
 namespace quelvar {
 
+void WindowRun::runTabCheckOnWorker(CheckKind kind, CheckTab& tab, ServiceProfile profile,
+                                    const CheckRunSettings& settings) {
+    runOnWorker(
+        [kind, &tab, profile, &settings] { runCheck(product(kind), tab, profile, settings); });
+}
+
 void WindowRun::runOnWorker(const std::function<void()>& body) {
     if (m_running) {
         return;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+#include "checks/CheckRun.h"
+
 namespace quelvar {
 
 // A window's check run: the run works on a thread of its own while the window's thread goes
@@ -24,6 +26,12 @@ public:
     void setWorkerStart(WorkerStart start) { m_startWorker = std::move(start); }
 
 protected:
+    // Performs the check run of the tab's product with the window's service profile and
+    // settings, on a thread of its own, as runOnWorker does. Every call of the run on its tab
+    // is carried out on the window's thread (WindowThreadTab), so the controls are only
+    // touched from there.
+    void runTabCheckOnWorker(CheckKind kind, CheckTab& tab, ServiceProfile profile,
+                             const CheckRunSettings& settings);
     // Runs the body on a thread of its own and returns when it has ended, rethrowing what it
     // threw; a call during a run starts nothing. When the thread cannot start, the window
     // takes input again and the failure is thrown.

@@ -26,13 +26,13 @@ void WindowThreadTab::onWindowThread(const std::function<void()>& call) {
 
 std::string WindowThreadTab::externalText() {
     std::string text;
-    onWindowThread([this, &text] { text = readExternal(); });
+    onWindowThread([this, &text] { text = fieldText(Half::External); });
     return text;
 }
 
 std::string WindowThreadTab::internalText() {
     std::string text;
-    onWindowThread([this, &text] { text = readInternal(); });
+    onWindowThread([this, &text] { text = fieldText(Half::Internal); });
     return text;
 }
 

@@ -29,8 +29,8 @@ protected:
     virtual void runOnWindowThread(const std::function<void()>& task) = 0;
 
     // What each call does with the controls, on the window's thread. Texts are UTF-8.
-    virtual std::string readExternal() = 0;
-    virtual std::string readInternal() = 0;
+    // Returns the text of the half's address field.
+    virtual std::string fieldText(Half half) = 0;
     virtual bool readHttps() = 0;
     virtual void emptyLog() = 0;
     // Appends the line followed by CR LF.

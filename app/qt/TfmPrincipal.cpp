@@ -248,18 +248,8 @@ void TfmPrincipal::carregarConfig() {
 }
 
 void TfmPrincipal::runTabCheck(CheckKind kind) {
-    runCheckOf(kind, *m_tabs.at(kind));
-}
-
-// The run works on a thread of its own while this thread goes on drawing the window, with
-// user input held back by the window system until the run has ended. Every call of the run
-// on its tab is carried out here (WindowCheckTab), so the controls are only touched from this
-// thread.
-void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
-    runOnWorker([this, kind, &tab] {
-        runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
-                 m_runSettings);
-    });
+    runTabCheckOnWorker(kind, *m_tabs.at(kind),
+                        ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1}, m_runSettings);
 }
 
 void TfmPrincipal::showBusy(bool busy) {

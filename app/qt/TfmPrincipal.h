@@ -111,7 +111,8 @@ private:
     void setTabOrders();
     // Performs the check run of the kind's tab.
     void runTabCheck(CheckKind kind);
-    void runCheckOf(CheckKind kind, WindowCheckTab& tab);
+    // A run's time in Qt: the override cursor, a nested event loop that leaves user input out,
+    // its quit queued from the run's thread, and close().
     void showBusy(bool busy) override;
     void waitForRun(const std::atomic<bool>& ended) override;
     void wakeFromRun() override;

@@ -72,12 +72,9 @@ void WindowCheckTab::carryOut() {
     m_carriedOut.notify_one();
 }
 
-std::string WindowCheckTab::readExternal() {
-    return m_controls.external->text().toUtf8().toStdString();
-}
-
-std::string WindowCheckTab::readInternal() {
-    return m_controls.internal->text().toUtf8().toStdString();
+std::string WindowCheckTab::fieldText(Half half) {
+    const QLineEdit* field = half == Half::External ? m_controls.external : m_controls.internal;
+    return field->text().toUtf8().toStdString();
 }
 
 bool WindowCheckTab::readHttps() {

@@ -42,10 +42,11 @@ public:
 private:
     class Courier;
 
+    // The hand-over: an event to the courier, which lives on the window's thread.
     bool onWindowThreadNow() const override;
     void runOnWindowThread(const std::function<void()>& task) override;
-    std::string readExternal() override;
-    std::string readInternal() override;
+
+    std::string fieldText(Half half) override;
     bool readHttps() override;
     void emptyLog() override;
     void addLogLine(const std::string& line) override;

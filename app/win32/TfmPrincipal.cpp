@@ -577,17 +577,8 @@ void TfmPrincipal::carregarConfig() {
 }
 
 void TfmPrincipal::runTabCheck(CheckKind kind) {
-    runCheckOf(kind, *m_tabs.at(kind));
-}
-
-// The run works on a thread of its own while this thread goes on drawing the window; user
-// input is dropped here until the run has ended. Every call of the run on its tab is carried
-// out on this thread (WindowCheckTab), so the controls are only touched from here.
-void TfmPrincipal::runCheckOf(CheckKind kind, WindowCheckTab& tab) {
-    runOnWorker([this, kind, &tab] {
-        runCheck(product(kind), tab, ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1},
-                 m_runSettings);
-    });
+    runTabCheckOnWorker(kind, *m_tabs.at(kind),
+                        ServiceProfile{RESTClient1, RESTRequest1, RESTResponse1}, m_runSettings);
 }
 
 void TfmPrincipal::showBusy(bool busy) {

@@ -162,7 +162,8 @@ private:
     int scale(int value) const;
     // Performs the check run of the kind's tab.
     void runTabCheck(CheckKind kind);
-    void runCheckOf(CheckKind kind, WindowCheckTab& tab);
+    // A run's time in Win32: the wait cursor, a message loop of its own that drops user input
+    // and keeps a quit for after the run, a posted WM_NULL to wake it, and WM_CLOSE.
     void showBusy(bool busy) override;
     void waitForRun(const std::atomic<bool>& ended) override;
     void wakeFromRun() override;

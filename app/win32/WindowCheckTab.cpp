@@ -24,12 +24,8 @@ void WindowCheckTab::runOnWindowThread(const std::function<void()>& task) {
     SendMessageW(m_window, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&task));
 }
 
-std::string WindowCheckTab::readExternal() {
-    return fromWide(windowText(m_controls.external));
-}
-
-std::string WindowCheckTab::readInternal() {
-    return fromWide(windowText(m_controls.internal));
+std::string WindowCheckTab::fieldText(Half half) {
+    return fromWide(windowText(half == Half::External ? m_controls.external : m_controls.internal));
 }
 
 bool WindowCheckTab::readHttps() {

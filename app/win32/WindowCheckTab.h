@@ -30,10 +30,11 @@ public:
     const Controls& controls() const { return m_controls; }
 
 private:
+    // The hand-over: a message sent to the window, whose procedure carries the task out.
     bool onWindowThreadNow() const override;
     void runOnWindowThread(const std::function<void()>& task) override;
-    std::string readExternal() override;
-    std::string readInternal() override;
+
+    std::string fieldText(Half half) override;
     bool readHttps() override;
     void emptyLog() override;
     void addLogLine(const std::string& line) override;
