@@ -75,6 +75,21 @@ const RunScenario& statusEndpointFaultScenario() {
     return scenario;
 }
 
+const RunScenario& realStatusServiceScenario() {
+    static const RunScenario scenario{
+        "web_through_real_status_service",
+        "web",
+        // Not scripted: a real quelvar-status answers, after fetching the external address.
+        "",
+        httpReply(200, "OK", "loja"),
+        false,
+        runLog("Conex\u00e3o Externa - ok\r\n", "Conex\u00e3o Interna - ok\r\n"),
+        {"imgWebIntGreen", "imgWebExtGreen"},
+        "/lumora_web/loja",
+        "/lumora_web/loja"};
+    return scenario;
+}
+
 std::span<const RunScenario> runScenarios() {
     return kScenarios;
 }

@@ -56,6 +56,11 @@ struct RecordedPauses {
 // internal probe runs as usual.
 const RunScenario& statusEndpointFaultScenario();
 
+// Returns the run of the Web tab through a real quelvar-status that quelvar.ini names: the
+// service fetches the external address (which answers internalReply, as the internal one
+// does) and both halves end well. statusReply is empty.
+const RunScenario& realStatusServiceScenario();
+
 // Returns the scenarios both windows' tests run.
 std::span<const RunScenario> runScenarios();
 

@@ -939,10 +939,11 @@ private Q_SLOTS:
                  "https://127.0.0.1:" + std::to_string(port) + "/v1/status");
         QVERIFY(settings.statusEndpointFault.empty());
 
+        const quelvar::test::RunScenario& run = quelvar::test::realStatusServiceScenario();
         ScriptedServer external;
-        external.addReply(httpReply(200, "OK", "loja"));
+        external.addReply(run.internalReply);
         ScriptedServer internal;
-        internal.addReply(httpReply(200, "OK", "loja"));
+        internal.addReply(run.internalReply);
         settings.pause = 0ms;
         TfmPrincipal w(settings);
         QCOMPARE(w.RESTClient1.baseURL(), settings.statusEndpoint);
@@ -951,13 +952,15 @@ private Q_SLOTS:
         w.edtWebExterno->setText(QString::fromStdString(external.authority()));
         w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
         QTest::mouseClick(w.btnTestarPortasWeb, Qt::LeftButton);
-        QCOMPARE(w.memoWebLog->text(), kExternalStart + QStringLiteral("Conexão Externa - ok\r\n") +
-                                           kSeparatorAndInternalStart +
-                                           QStringLiteral("Conexão Interna - ok\r\n"));
-        QCOMPARE(visibleIndicators(w), (QStringList{"imgWebIntGreen", "imgWebExtGreen"}));
+        QCOMPARE(w.memoWebLog->text(), text(run.log));
+        QStringList visible;
+        for (const std::string& name : run.visible) {
+            visible.append(text(name));
+        }
+        QCOMPARE(visibleIndicators(w), visible);
         // The service fetched the external address itself.
         QCOMPARE(external.requests().size(), std::size_t{1});
-        QVERIFY(external.requests()[0].starts_with("GET /lumora_web/loja HTTP/1.1\r\n"));
+        QVERIFY(external.requests()[0].starts_with("GET " + run.path + " HTTP/1.1\r\n"));
     }
 
     void settingsFileIsReadAtEveryShowOnly() {

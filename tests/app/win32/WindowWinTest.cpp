@@ -1138,25 +1138,23 @@ TEST_F(WindowWinTest, QuelvarIniPointsTheWindowAtARealStatusService) {
     EXPECT_EQ(settings.statusEndpoint, "https://127.0.0.1:" + std::to_string(port) + "/v1/status");
     EXPECT_TRUE(settings.statusEndpointFault.empty());
 
+    const test::RunScenario& run = test::realStatusServiceScenario();
     ScriptedServer external;
-    external.addReply(httpReply(200, "OK", "loja"));
+    external.addReply(run.internalReply);
     ScriptedServer internal;
-    internal.addReply(httpReply(200, "OK", "loja"));
+    internal.addReply(run.internalReply);
     settings.pause = 0ms;
     TfmPrincipal w(settings, rubyGraphite());
     EXPECT_EQ(w.RESTClient1.baseURL(), settings.statusEndpoint);
     EXPECT_TRUE(showWindow(w).empty());
-    SetWindowTextW(w.edtWebExterno.edit, toWide(external.authority()).c_str());
-    SetWindowTextW(w.edtWebInterno.edit, toWide(internal.authority()).c_str());
-    w.TestaPortas(L"web");
-    EXPECT_EQ(windowText(w.memoWebLog), kExternalStart + L"Conex\u00e3o Externa - ok\r\n" +
-                                            kSeparatorAndInternalStart +
-                                            L"Conex\u00e3o Interna - ok\r\n");
-    EXPECT_TRUE(shown(w.imgWebExtGreen));
-    EXPECT_FALSE(shown(w.imgWebExtRed));
-    EXPECT_TRUE(shown(w.imgWebIntGreen));
+    const TabControls tab = controlsOf(w, toWide(test::tabOfKind(run.tipo)));
+    SetWindowTextW(tab.externo, toWide(external.authority()).c_str());
+    SetWindowTextW(tab.interno, toWide(internal.authority()).c_str());
+    w.TestaPortas(toWide(run.tipo));
+    EXPECT_EQ(windowText(tab.log), toWide(run.log));
+    EXPECT_EQ(shownIndicators(tab), sortedNames(run.visible));
     ASSERT_EQ(external.requests().size(), 1u);
-    EXPECT_TRUE(external.requests()[0].starts_with("GET /lumora_web/loja HTTP/1.1\r\n"));
+    EXPECT_TRUE(external.requests()[0].starts_with("GET " + run.path + " HTTP/1.1\r\n"));
 }
 
 // The settings file is read by the show event only: at the show from hidden, not when tabs
