@@ -5,14 +5,14 @@
 namespace quelvar {
 
 void WindowThreadTab::onWindowThread(const std::function<void()>& call) {
-    if (onWindowThreadNow()) {
+    if (m_thread.isCurrent()) {
         call();
         return;
     }
     // Nothing thrown may cross the window system's dispatch of the task: it is caught there
     // and thrown again here, on the run's thread.
     std::exception_ptr failure;
-    runOnWindowThread([&call, &failure] {
+    m_thread.carryOut([&call, &failure] {
         try {
             call();
         } catch (...) {

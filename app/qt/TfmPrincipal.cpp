@@ -21,6 +21,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "app/qt/EventCourier.h"
 #include "app/qt/EventErrorBox.h"
 #include "app/qt/IndicatorBox.h"
 #include "app/qt/LabeledEdit.h"
@@ -133,7 +134,8 @@ Widget* child(QWidget& window, std::string_view name) {
 }
 
 // Makes the check run's view of the tab of the kind, from the controls the form names.
-std::unique_ptr<WindowCheckTab> makeCheckTab(QWidget& window, CheckKind kind) {
+std::unique_ptr<WindowCheckTab> makeCheckTab(QWidget& window, WindowThread& thread,
+                                             CheckKind kind) {
     const FormTab& tab = MainForm::tab(kind);
     WindowCheckTab::Controls controls{child<QLineEdit>(window, tab.externo),
                                       child<QLineEdit>(window, tab.interno),
@@ -143,7 +145,7 @@ std::unique_ptr<WindowCheckTab> makeCheckTab(QWidget& window, CheckKind kind) {
     for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
         controls.indicators[i] = child<QLabel>(window, tab.indicators[i]);
     }
-    return std::make_unique<WindowCheckTab>(&window, controls);
+    return std::make_unique<WindowCheckTab>(thread, controls);
 }
 
 }  // namespace
@@ -168,8 +170,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, QWidget* parent)
     createControls();
     setTabOrders();
 
+    m_courier = std::make_unique<EventCourier>(this);
     for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
-        m_tabs.emplace(kind, makeCheckTab(*this, kind));
+        m_tabs.emplace(kind, makeCheckTab(*this, *m_courier, kind));
     }
 
     connect(btnTestarPortasApi, &QPushButton::clicked, this,

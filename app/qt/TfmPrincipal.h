@@ -27,6 +27,7 @@ namespace quelvar {
 
 class LabeledEdit;
 class LogBox;
+class EventCourier;
 class WindowCheckTab;
 
 // The main window: three tabs, one per product, each with its address fields, HTTPS box,
@@ -122,6 +123,8 @@ private:
     void handleEvent(Handler handler);
 
     CheckRunSettings m_runSettings;
+    // How the runs' calls reach this thread; made before the tabs and gone after them.
+    std::unique_ptr<EventCourier> m_courier;
     // The check runs' view of each tab.
     std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
     // The loop the window's events are handled in during a run.

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <thread>
 #include <type_traits>
 
 #include "app/win32/EventErrorBox.h"
+#include "app/win32/MessageCourier.h"
 #include "app/win32/Resources.h"
 #include "app/win32/SystemFunction.h"
 #include "app/win32/WindowCheckTab.h"
@@ -227,8 +227,9 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
         for (std::size_t i = 0; i < tab.indicators.size(); ++i) {
             controls.indicators[i] = m_controls.at(tab.indicators[i]);
         }
-        return std::make_unique<WindowCheckTab>(m_window, controls);
+        return std::make_unique<WindowCheckTab>(*m_courier, controls);
     };
+    m_courier = std::make_unique<MessageCourier>(m_window);
     for (const CheckKind kind : {CheckKind::Api, CheckKind::Web, CheckKind::Whats}) {
         m_tabs.emplace(kind, checkTab(kind));
     }

@@ -26,6 +26,7 @@
 namespace quelvar {
 
 struct FormControl;
+class MessageCourier;
 class WindowCheckTab;
 
 // The main window in Win32 and the common controls: three tabs, one per product, each with its
@@ -139,6 +140,10 @@ private:
     static TfmPrincipal* fromHandle(HWND window);
 
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs an event handler of the form and shows an error that escapes it in the event error
+    // box, so that no exception crosses the window procedure.
+    template <typename Handler>
+    void handleEvent(Handler handler);
     LRESULT handleControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
                                  bool& handled);
     void createControls();
@@ -168,8 +173,6 @@ private:
     void waitForRun(const std::atomic<bool>& ended) override;
     void wakeFromRun() override;
     void closeAfterRun() override;
-    template <typename Handler>
-    void handleEvent(Handler handler);
 
     void paintContainer(HWND container, HDC dc);
     void paintGroupBox(HWND groupBox, HDC dc);
@@ -192,6 +195,8 @@ private:
     // Each control (the field of a labelled edit) by its member's name, the window by its own.
     std::map<std::string_view, HWND> m_controls;
     std::vector<std::wstring> m_hints;
+    // How the runs' calls reach this thread; made before the tabs and gone after them.
+    std::unique_ptr<MessageCourier> m_courier;
     // The check runs' view of each tab.
     std::map<CheckKind, std::unique_ptr<WindowCheckTab>> m_tabs;
     bool m_destroying = false;

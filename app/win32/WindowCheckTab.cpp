@@ -13,17 +13,6 @@ std::wstring windowText(HWND control) {
     return text;
 }
 
-WindowCheckTab::WindowCheckTab(HWND window, Controls controls)
-    : m_window(window), m_controls(controls) {}
-
-bool WindowCheckTab::onWindowThreadNow() const {
-    return GetWindowThreadProcessId(m_window, nullptr) == GetCurrentThreadId();
-}
-
-void WindowCheckTab::runOnWindowThread(const std::function<void()>& task) {
-    SendMessageW(m_window, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&task));
-}
-
 std::string WindowCheckTab::fieldText(Half half) {
     return fromWide(windowText(half == Half::External ? m_controls.external : m_controls.internal));
 }
