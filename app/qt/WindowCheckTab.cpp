@@ -8,25 +8,24 @@
 
 namespace quelvar {
 
-std::string WindowCheckTab::fieldText(Half half) {
-    const QLineEdit* field = half == Half::External ? m_controls.external : m_controls.internal;
+std::string QtTabCalls::text(const QLineEdit* field) {
     return field->text().toUtf8().toStdString();
 }
 
-bool WindowCheckTab::readHttps() {
-    return m_controls.https->isChecked();
+bool QtTabCalls::checked(const QCheckBox* box) {
+    return box->isChecked();
 }
 
-void WindowCheckTab::emptyLog() {
-    m_controls.log->clearText();
+void QtTabCalls::clear(LogBox* log) {
+    log->clearText();
 }
 
-void WindowCheckTab::addLogLine(const std::string& line) {
-    m_controls.log->appendLine(QString::fromStdString(line));
+void QtTabCalls::append(LogBox* log, const std::string& line) {
+    log->appendLine(QString::fromStdString(line));
 }
 
-void WindowCheckTab::showIndicator(Indicator indicator, bool visible) {
-    m_controls.indicators.at(static_cast<std::size_t>(indicator))->setVisible(visible);
+void QtTabCalls::show(QLabel* indicator, bool visible) {
+    indicator->setVisible(visible);
 }
 
 }  // namespace quelvar

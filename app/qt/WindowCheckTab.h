@@ -1,9 +1,8 @@
 #pragma once
 
-#include <array>
 #include <string>
 
-#include "form/WindowThreadTab.h"
+#include "form/ControlsTab.h"
 
 class QCheckBox;
 class QLabel;
@@ -13,32 +12,20 @@ namespace quelvar {
 
 class LogBox;
 
-// One tab of the window as a check run sees it: what each call does with the Qt controls.
-class WindowCheckTab : public WindowThreadTab {
+// What each call of a check run does with the Qt controls of a tab.
+struct QtTabCalls {
+    static std::string text(const QLineEdit* field);
+    static bool checked(const QCheckBox* box);
+    static void clear(LogBox* log);
+    static void append(LogBox* log, const std::string& line);
+    static void show(QLabel* indicator, bool visible);
+};
+
+// One tab of the window as a check run sees it.
+class WindowCheckTab final
+    : public ControlsTab<TabControls<QLineEdit*, QCheckBox*, LogBox*, QLabel*>, QtTabCalls> {
 public:
-    // The tab's controls; the indicators in the order of Indicator.
-    struct Controls {
-        QLineEdit* external;
-        QLineEdit* internal;
-        QCheckBox* https;
-        LogBox* log;
-        std::array<QLabel*, 4> indicators;
-    };
-
-    // Makes the tab of the controls, which live on the window's thread.
-    WindowCheckTab(WindowThread& thread, Controls controls)
-        : WindowThreadTab(thread), m_controls(controls) {}
-
-    const Controls& controls() const { return m_controls; }
-
-private:
-    std::string fieldText(Half half) override;
-    bool readHttps() override;
-    void emptyLog() override;
-    void addLogLine(const std::string& line) override;
-    void showIndicator(Indicator indicator, bool visible) override;
-
-    Controls m_controls;
+    using ControlsTab::ControlsTab;
 };
 
 }  // namespace quelvar

@@ -13,28 +13,27 @@ std::wstring windowText(HWND control) {
     return text;
 }
 
-std::string WindowCheckTab::fieldText(Half half) {
-    return fromWide(windowText(half == Half::External ? m_controls.external : m_controls.internal));
+std::string Win32TabCalls::text(HWND field) {
+    return fromWide(windowText(field));
 }
 
-bool WindowCheckTab::readHttps() {
-    return SendMessageW(m_controls.https, BM_GETCHECK, 0, 0) == BST_CHECKED;
+bool Win32TabCalls::checked(HWND box) {
+    return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void WindowCheckTab::emptyLog() {
-    SetWindowTextW(m_controls.log, L"");
+void Win32TabCalls::clear(HWND log) {
+    SetWindowTextW(log, L"");
 }
 
-void WindowCheckTab::addLogLine(const std::string& line) {
+void Win32TabCalls::append(HWND log, const std::string& line) {
     const std::wstring text = toWide(line) + L"\r\n";
-    const auto end = static_cast<WPARAM>(GetWindowTextLengthW(m_controls.log));
-    SendMessageW(m_controls.log, EM_SETSEL, end, static_cast<LPARAM>(end));
-    SendMessageW(m_controls.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    const auto end = static_cast<WPARAM>(GetWindowTextLengthW(log));
+    SendMessageW(log, EM_SETSEL, end, static_cast<LPARAM>(end));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void WindowCheckTab::showIndicator(Indicator indicator, bool visible) {
-    ShowWindow(m_controls.indicators.at(static_cast<std::size_t>(indicator)),
-               visible ? SW_SHOWNA : SW_HIDE);
+void Win32TabCalls::show(HWND indicator, bool visible) {
+    ShowWindow(indicator, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 }  // namespace quelvar
