@@ -61,6 +61,11 @@ const RunScenario kScenarios[] = {
 
 }  // namespace
 
+ScenarioServers::ScenarioServers(const RunScenario& scenario) {
+    status.addReply(scenario.statusReply);
+    internal.addReply(scenario.internalReply);
+}
+
 const RunScenario& statusEndpointFaultScenario() {
     static const RunScenario scenario{
         "web_status_endpoint_fault",

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "checks/CheckRun.h"
+#include "tests/fixtures/ScriptedServer.h"
 
 namespace quelvar::test {
 
@@ -34,6 +35,15 @@ struct RunScenario {
     // The path of the external URL sent to the status service, and of the internal GET.
     std::string path;
     std::string internalPath;
+};
+
+// The status service and the internal address of a scenario, each with the scenario's reply
+// scripted.
+struct ScenarioServers {
+    explicit ScenarioServers(const RunScenario& scenario);
+
+    ScriptedServer status;
+    ScriptedServer internal;
 };
 
 // Returns the config.js that fills the API tab for a scenario of that tab.

@@ -888,16 +888,13 @@ private Q_SLOTS:
 
         // Asked of no one: a status service stands ready and is never called.
         const quelvar::test::RunScenario& run = quelvar::test::statusEndpointFaultScenario();
-        ScriptedServer status;
-        status.addReply(run.statusReply);
-        ScriptedServer internal;
-        internal.addReply(run.internalReply);
-        CheckRunSettings quick = quickSettings(status.url("/v1/status"));
+        quelvar::test::ScenarioServers servers(run);
+        CheckRunSettings quick = quickSettings(servers.status.url("/v1/status"));
         quick.statusEndpointFault = settings.statusEndpointFault;
         TfmPrincipal w(quick);
         QCOMPARE(showWindow(w).size(), 0);
         w.PageControl1->setCurrentIndex(1);
-        w.edtWebInterno->setText(QString::fromStdString(internal.authority()));
+        w.edtWebInterno->setText(QString::fromStdString(servers.internal.authority()));
         QStringList visible;
         for (const std::string& name : run.visible) {
             visible.append(text(name));
@@ -906,10 +903,10 @@ private Q_SLOTS:
             w.TestaPortas(QString::fromLatin1(run.tipo));
             QCOMPARE(w.memoWebLog->text(), text(run.log));
             QCOMPARE(visibleIndicators(w), visible);
-            internal.addReply(run.internalReply);
+            servers.internal.addReply(run.internalReply);
         }
-        QVERIFY(status.requests().empty());
-        QCOMPARE(internal.requests().size(), std::size_t{2});
+        QVERIFY(servers.status.requests().empty());
+        QCOMPARE(servers.internal.requests().size(), std::size_t{2});
     }
 
     // A quelvar.ini that names a real quelvar-status on a port of its own: the window asks it,

@@ -1009,20 +1009,17 @@ TEST_F(WindowWinTest, QuelvarIniErrorsComeInABoxBeforeTheWindow) {
 
         // A status service stands ready and is never asked.
         const test::RunScenario& run = test::statusEndpointFaultScenario();
-        ScriptedServer status;
-        status.addReply(run.statusReply);
-        ScriptedServer internal;
-        internal.addReply(run.internalReply);
-        CheckRunSettings quick = quickSettings(status.url("/v1/status"));
+        test::ScenarioServers servers(run);
+        CheckRunSettings quick = quickSettings(servers.status.url("/v1/status"));
         quick.statusEndpointFault = settings.statusEndpointFault;
         TfmPrincipal w(quick, rubyGraphite());
         EXPECT_TRUE(showWindow(w).empty());
         const TabControls tab = controlsOf(w, toWide(test::tabOfKind(run.tipo)));
-        SetWindowTextW(tab.interno, toWide(internal.authority()).c_str());
+        SetWindowTextW(tab.interno, toWide(servers.internal.authority()).c_str());
         w.TestaPortas(toWide(run.tipo));
         EXPECT_EQ(windowText(tab.log), toWide(run.log));
         EXPECT_EQ(shownIndicators(tab), sortedNames(run.visible));
-        EXPECT_TRUE(status.requests().empty());
+        EXPECT_TRUE(servers.status.requests().empty());
     }
 }
 
