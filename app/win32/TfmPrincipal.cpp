@@ -11,6 +11,7 @@
 #include "app/win32/MessageCourier.h"
 #include "app/win32/Resources.h"
 #include "app/win32/SystemFunction.h"
+#include "app/win32/ThemePainter.h"
 #include "app/win32/WindowCheckTab.h"
 #include "app/win32/WindowMessages.h"
 #include "base/Error.h"
@@ -125,33 +126,6 @@ bool isUserInput(const MSG& message) {
     return false;
 }
 
-void fill(HDC dc, const RECT& rect, COLORREF colour) {
-    SetDCBrushColor(dc, colour);
-    FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-}
-
-void frame(HDC dc, const RECT& rect, COLORREF colour) {
-    SetDCBrushColor(dc, colour);
-    FrameRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-}
-
-void roundFrame(HDC dc, const RECT& rect, COLORREF border, COLORREF inside, int radius) {
-    HPEN pen = CreatePen(PS_SOLID, 1, border);
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
-    SetDCBrushColor(dc, inside);
-    RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, radius, radius);
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-}
-
-COLORREF blend(COLORREF from, COLORREF to, int step, int steps) {
-    const auto mix = [&](int a, int b) { return a + (b - a) * step / (steps > 0 ? steps : 1); };
-    return RGB(mix(GetRValue(from), GetRValue(to)), mix(GetGValue(from), GetGValue(to)),
-               mix(GetBValue(from), GetBValue(to)));
-}
-
 RECT logicalRect(const FormRect& rect) {
     return {rect.left, rect.top, rect.left + rect.width, rect.top + rect.height};
 }
@@ -164,40 +138,16 @@ bool hasClass(HWND window, const wchar_t* name) {
 
 }  // namespace
 
-// The brushes of the theme's surfaces, made once per window.
-struct TfmPrincipal::Brushes {
-    explicit Brushes(const Theme& theme)
-        : face(CreateSolidBrush(theme.face)),
-          groupFace(CreateSolidBrush(theme.groupFace)),
-          field(CreateSolidBrush(theme.field)),
-          readOnlyField(CreateSolidBrush(theme.readOnlyField)) {}
-    ~Brushes() {
-        for (HBRUSH brush : {face, groupFace, field, readOnlyField}) {
-            DeleteObject(brush);
-        }
-    }
-    Brushes(const Brushes&) = delete;
-    Brushes& operator=(const Brushes&) = delete;
-
-    HBRUSH face;
-    HBRUSH groupFace;
-    HBRUSH field;
-    HBRUSH readOnlyField;
-};
-
 TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> theme)
     : RESTRequest1(RESTClient1, RESTResponse1),
       m_runSettings(std::move(runSettings)),
-      m_theme(std::move(theme)) {
+      m_painter(std::move(theme)) {
     setUpServiceComponents(RESTClient1, RESTRequest1, m_runSettings.statusEndpoint);
 
     registerClasses(windowProcedure, containerProcedure);
 
     m_green = std::make_unique<Picture>(instance(), QUELVAR_GREEN_PICTURE);
     m_red = std::make_unique<Picture>(instance(), QUELVAR_RED_PICTURE);
-    if (m_theme) {
-        m_brushes = std::make_unique<Brushes>(*m_theme);
-    }
 
     // Made at the system DPI, then laid out again for the DPI of the monitor it is on.
     m_dpi = dpiOf(nullptr);
@@ -279,7 +229,7 @@ HWND TfmPrincipal::createGroupBox(HWND parent, const std::wstring& caption, RECT
 // The buttons are worked with the mouse only: no tab stop, and a click does not move the
 // focus (the subclass presses and releases them without the focus a push button takes).
 HWND TfmPrincipal::createButton(HWND parent, const std::wstring& caption, RECT logical) {
-    const DWORD look = m_theme ? BS_OWNERDRAW : BS_PUSHBUTTON;
+    const DWORD look = m_painter.themed() ? BS_OWNERDRAW : BS_PUSHBUTTON;
     HWND button = createControl(WC_BUTTONW, caption.c_str(), WS_VISIBLE | look, 0, parent, logical);
     SetWindowSubclass(button, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
     return button;
@@ -288,8 +238,8 @@ HWND TfmPrincipal::createButton(HWND parent, const std::wstring& caption, RECT l
 LabeledEdit TfmPrincipal::createEdit(HWND parent, const std::wstring& label, RECT logical,
                                      const std::wstring& hint, bool readOnly) {
     LabeledEdit edit;
-    const DWORD border = m_theme ? WS_BORDER : 0;
-    const DWORD clientEdge = m_theme ? 0 : WS_EX_CLIENTEDGE;
+    const DWORD border = m_painter.themed() ? WS_BORDER : 0;
+    const DWORD clientEdge = m_painter.themed() ? 0 : WS_EX_CLIENTEDGE;
     edit.edit = createControl(
         WC_EDITW, L"",
         WS_VISIBLE | WS_TABSTOP | border | ES_AUTOHSCROLL | (readOnly ? ES_READONLY : 0),
@@ -315,7 +265,7 @@ LabeledEdit TfmPrincipal::createEdit(HWND parent, const std::wstring& label, REC
 HWND TfmPrincipal::createCheckBox(HWND parent, const std::wstring& caption, RECT logical) {
     HWND box = createControl(WC_BUTTONW, caption.c_str(), WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
                              0, parent, logical);
-    if (m_theme) {
+    if (m_painter.themed()) {
         // With visual styles the system draws the box's text in its own colour; the classic
         // drawing takes the colours of WM_CTLCOLORSTATIC.
         withoutVisualStyles(box);
@@ -326,8 +276,8 @@ HWND TfmPrincipal::createCheckBox(HWND parent, const std::wstring& caption, RECT
 HWND TfmPrincipal::createLog(HWND parent, RECT logical) {
     // Multi-line and read-only, wrapping at its width (no ES_AUTOHSCROLL), without scroll
     // bars; ES_AUTOVSCROLL only lets appended lines beyond the last visible one in.
-    const DWORD border = m_theme ? WS_BORDER : 0;
-    const DWORD clientEdge = m_theme ? 0 : WS_EX_CLIENTEDGE;
+    const DWORD border = m_painter.themed() ? WS_BORDER : 0;
+    const DWORD clientEdge = m_painter.themed() ? 0 : WS_EX_CLIENTEDGE;
     HWND log = createControl(
         WC_EDITW, L"",
         WS_VISIBLE | WS_TABSTOP | border | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, clientEdge,
@@ -351,10 +301,10 @@ void TfmPrincipal::createControls() {
     SendMessageW(m_toolTip, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     // A maximum width makes the tool tip break its text at the hints' CR LF.
     SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
-    if (m_theme) {
+    if (m_painter.themed()) {
         withoutVisualStyles(m_toolTip);
-        SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_theme->tipFace, 0);
-        SendMessageW(m_toolTip, TTM_SETTIPTEXTCOLOR, m_theme->tipText, 0);
+        SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_painter.theme()->tipFace, 0);
+        SendMessageW(m_toolTip, TTM_SETTIPTEXTCOLOR, m_painter.theme()->tipText, 0);
     }
     // The tool tip keeps a pointer to each hint: no reallocation once the first is added.
     const auto rows = MainForm::controls();
@@ -392,7 +342,7 @@ HWND TfmPrincipal::createFromRow(const FormControl& row) {
         case ControlKind::TabControl:
             control = createControl(WC_TABCONTROLW, L"", WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
                                     0, parent, logical);
-            if (m_theme) {
+            if (m_painter.themed()) {
                 SetWindowSubclass(control, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
             }
             break;
@@ -528,6 +478,11 @@ void TfmPrincipal::updateFont() {
         DeleteObject(m_font);
     }
     m_font = font;
+    m_painter.setMetrics(m_font, m_dpi);
+}
+
+bool TfmPrincipal::isLog(HWND control) const {
+    return control == memoAPILog || control == memoWebLog || control == memoWhatsLog;
 }
 
 void TfmPrincipal::showSheet(int index) {
@@ -689,7 +644,7 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_DRAWITEM: {
             const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             if (item.CtlType == ODT_BUTTON) {
-                drawButton(item);
+                m_painter.drawButton(item);
             } else if (item.CtlType == ODT_STATIC) {
                 const auto* picture = reinterpret_cast<const Picture*>(
                     GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA));
@@ -702,16 +657,18 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-            if (m_theme) {
-                return controlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam),
-                                     message);
+            if (m_painter.themed()) {
+                const auto control = reinterpret_cast<HWND>(lParam);
+                const HWND parent = GetParent(control);
+                return m_painter.controlColour(
+                    control, reinterpret_cast<HDC>(wParam), message, isLog(control),
+                    parent == GroupBox1 || parent == GroupBox2 || parent == GroupBox3);
             }
             break;
         case WM_ERASEBKGND: {
             RECT client{};
             GetClientRect(m_window, &client);
-            fill(reinterpret_cast<HDC>(wParam), client,
-                 m_theme ? m_theme->face : GetSysColor(COLOR_BTNFACE));
+            m_painter.fillFace(reinterpret_cast<HDC>(wParam), client);
             return TRUE;
         }
         case WM_NEXTDLGCTL: {
@@ -800,7 +757,8 @@ LRESULT CALLBACK TfmPrincipal::containerProcedure(HWND window, UINT message, WPA
             if (self != nullptr) {
                 PAINTSTRUCT paint{};
                 HDC dc = BeginPaint(window, &paint);
-                self->paintContainer(window, dc);
+                self->m_painter.paintContainer(window, dc,
+                                               GetWindowLongPtrW(window, GWLP_USERDATA) == kBevel);
                 EndPaint(window, &paint);
                 return 0;
             }
@@ -875,15 +833,15 @@ LRESULT TfmPrincipal::handleControlMessage(HWND control, UINT message, WPARAM wP
         }
         switch (message) {
             case WM_ERASEBKGND:
-                if (m_theme) {
+                if (m_painter.themed()) {
                     return TRUE;
                 }
                 break;
             case WM_PAINT:
-                if (m_theme) {
+                if (m_painter.themed()) {
                     PAINTSTRUCT paint{};
                     HDC dc = BeginPaint(control, &paint);
-                    paintGroupBox(control, dc);
+                    m_painter.paintGroupBox(control, dc);
                     EndPaint(control, &paint);
                     return 0;
                 }
@@ -891,20 +849,20 @@ LRESULT TfmPrincipal::handleControlMessage(HWND control, UINT message, WPARAM wP
             default:
                 break;
         }
-    } else if (control == PageControl1 && m_theme) {
+    } else if (control == PageControl1 && m_painter.themed()) {
         if (message == WM_ERASEBKGND) {
             return TRUE;
         }
         if (message == WM_PAINT) {
             PAINTSTRUCT paint{};
             HDC dc = BeginPaint(control, &paint);
-            paintTabs(dc);
+            m_painter.paintTabs(PageControl1, dc);
             EndPaint(control, &paint);
             return 0;
         }
-    } else if (hasClass(control, WC_EDITW) && m_theme) {
+    } else if (hasClass(control, WC_EDITW) && m_painter.themed()) {
         if (message == WM_NCPAINT) {
-            paintEditBorder(control);
+            m_painter.paintEditBorder(control, isLog(control));
             return 0;
         }
         if (message == WM_SETFOCUS || message == WM_KILLFOCUS) {
@@ -915,163 +873,6 @@ LRESULT TfmPrincipal::handleControlMessage(HWND control, UINT message, WPARAM wP
     }
     handled = false;
     return 0;
-}
-
-void TfmPrincipal::paintContainer(HWND container, HDC dc) {
-    RECT client{};
-    GetClientRect(container, &client);
-    fill(dc, client, m_theme ? m_theme->face : GetSysColor(COLOR_BTNFACE));
-    if (GetWindowLongPtrW(container, GWLP_USERDATA) != kBevel) {
-        return;
-    }
-    if (!m_theme) {
-        DrawEdge(dc, &client, BDR_RAISEDINNER, BF_RECT);
-        return;
-    }
-    const RECT top{0, 0, client.right, 1};
-    const RECT left{0, 0, 1, client.bottom};
-    const RECT right{client.right - 1, 0, client.right, client.bottom};
-    const RECT bottom{0, client.bottom - 1, client.right, client.bottom};
-    fill(dc, top, m_theme->bevelLight);
-    fill(dc, left, m_theme->bevelLight);
-    fill(dc, right, m_theme->bevelDark);
-    fill(dc, bottom, m_theme->bevelDark);
-}
-
-// The theme's group box: a rounded frame on the darker group surface, its caption in the
-// light ruby accent on the window's face, breaking the frame's top line.
-void TfmPrincipal::paintGroupBox(HWND groupBox, HDC dc) {
-    RECT client{};
-    GetClientRect(groupBox, &client);
-    fill(dc, client, m_theme->face);
-    HGDIOBJ previous = SelectObject(dc, m_font);
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    const RECT box{0, metrics.tmHeight / 2, client.right, client.bottom};
-    roundFrame(dc, box, m_theme->border, m_theme->groupFace, scale(6));
-
-    const std::wstring caption = windowText(groupBox);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
-    const RECT behind{scale(8), 0, scale(8) + scale(3) + size.cx + scale(3), metrics.tmHeight};
-    fill(dc, behind, m_theme->face);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, m_theme->accentLight);
-    TextOutW(dc, scale(8) + scale(3), 0, caption.c_str(), static_cast<int>(caption.size()));
-    SelectObject(dc, previous);
-}
-
-// The theme's tab control: the pane's border with a ruby top line, the tab in front in the
-// ruby accent, the others raised graphite.
-void TfmPrincipal::paintTabs(HDC dc) {
-    RECT client{};
-    GetClientRect(PageControl1, &client);
-    fill(dc, client, m_theme->face);
-    HGDIOBJ previous = SelectObject(dc, m_font);
-    SetBkMode(dc, TRANSPARENT);
-
-    const int count = static_cast<int>(SendMessageW(PageControl1, TCM_GETITEMCOUNT, 0, 0));
-    const int selected = static_cast<int>(SendMessageW(PageControl1, TCM_GETCURSEL, 0, 0));
-    RECT first{};
-    SendMessageW(PageControl1, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-    const RECT pane{0, first.bottom, client.right, client.bottom};
-    frame(dc, pane, m_theme->border);
-    fill(dc, RECT{0, first.bottom, client.right, first.bottom + scale(2)}, m_theme->accent);
-
-    for (int i = 0; i < count; ++i) {
-        RECT tab{};
-        SendMessageW(PageControl1, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&tab));
-        wchar_t text[64] = {};
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = text;
-        item.cchTextMax = static_cast<int>(std::size(text));
-        SendMessageW(PageControl1, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
-        const bool front = i == selected;
-        if (!front) {
-            tab.top += scale(2);
-        }
-        tab.bottom = first.bottom + (front ? scale(2) : 0);
-        roundFrame(dc, RECT{tab.left, tab.top, tab.right, tab.bottom + scale(3)},
-                   front ? m_theme->accentBright : m_theme->border,
-                   front ? m_theme->accent : m_theme->tab, scale(5));
-        SetTextColor(dc, front ? RGB(255, 255, 255) : m_theme->tabText);
-        DrawTextW(dc, text, -1, &tab, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    }
-    SelectObject(dc, previous);
-}
-
-// The theme's push button: a ruby gradient, darker while pressed, graphite when disabled.
-void TfmPrincipal::drawButton(const DRAWITEMSTRUCT& item) {
-    HDC dc = item.hDC;
-    const RECT& r = item.rcItem;
-    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-    // The corners show the group box's surface behind the rounded frame.
-    fill(dc, r, m_theme->groupFace);
-    if (disabled || pressed) {
-        roundFrame(dc, r, disabled ? m_theme->border : m_theme->buttonBorder,
-                   disabled ? m_theme->tab : m_theme->accentDark, scale(6));
-    } else {
-        const int height = r.bottom - r.top;
-        for (int y = 1; y < height - 1; ++y) {
-            fill(dc, RECT{r.left + 1, r.top + y, r.right - 1, r.top + y + 1},
-                 blend(m_theme->buttonTop, m_theme->buttonBottom, y, height - 2));
-        }
-        HPEN pen = CreatePen(PS_SOLID, 1, m_theme->buttonBorder);
-        HGDIOBJ oldPen = SelectObject(dc, pen);
-        HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-        RoundRect(dc, r.left, r.top, r.right, r.bottom, scale(6), scale(6));
-        SelectObject(dc, oldBrush);
-        SelectObject(dc, oldPen);
-        DeleteObject(pen);
-    }
-    const std::wstring caption = windowText(item.hwndItem);
-    RECT text = r;
-    if (pressed) {
-        OffsetRect(&text, 0, 1);
-    }
-    HGDIOBJ previous = SelectObject(dc, m_font);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? m_theme->disabledText : m_theme->buttonText);
-    DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, previous);
-}
-
-// The theme's field border: one pixel, ruby while the field has the focus.
-void TfmPrincipal::paintEditBorder(HWND edit) {
-    HDC dc = GetWindowDC(edit);
-    RECT outer{};
-    GetWindowRect(edit, &outer);
-    OffsetRect(&outer, -outer.left, -outer.top);
-    const bool log = edit == memoAPILog || edit == memoWebLog || edit == memoWhatsLog;
-    COLORREF colour = m_theme->border;
-    if (GetFocus() == edit) {
-        const bool readOnly = (GetWindowLongPtrW(edit, GWL_STYLE) & ES_READONLY) != 0;
-        colour = log || readOnly ? m_theme->accent : m_theme->accentBright;
-    }
-    frame(dc, outer, colour);
-    ReleaseDC(edit, dc);
-}
-
-LRESULT TfmPrincipal::controlColour(HWND control, HDC dc, UINT message) {
-    const bool log = control == memoAPILog || control == memoWebLog || control == memoWhatsLog;
-    if (message == WM_CTLCOLOREDIT || log) {
-        SetTextColor(dc, log ? m_theme->logText : m_theme->text);
-        SetBkColor(dc, m_theme->field);
-        return reinterpret_cast<LRESULT>(m_brushes->field);
-    }
-    if (hasClass(control, WC_EDITW)) {
-        // A read-only field.
-        SetTextColor(dc, m_theme->readOnlyText);
-        SetBkColor(dc, m_theme->readOnlyField);
-        return reinterpret_cast<LRESULT>(m_brushes->readOnlyField);
-    }
-    const HWND parent = GetParent(control);
-    const bool onGroup = parent == GroupBox1 || parent == GroupBox2 || parent == GroupBox3;
-    SetTextColor(dc, IsWindowEnabled(control) ? m_theme->text : m_theme->disabledText);
-    SetBkColor(dc, onGroup ? m_theme->groupFace : m_theme->face);
-    return reinterpret_cast<LRESULT>(onGroup ? m_brushes->groupFace : m_brushes->face);
 }
 
 }  // namespace quelvar

@@ -16,6 +16,7 @@
 #include "app/win32/LabeledEdit.h"
 #include "app/win32/Picture.h"
 #include "app/win32/Theme.h"
+#include "app/win32/ThemePainter.h"
 #include "checks/CheckRun.h"
 #include "form/MainFormEvents.h"
 #include "form/WindowRun.h"
@@ -105,7 +106,7 @@ public:
     // Returns the settings every run is given.
     const CheckRunSettings& runSettings() const { return m_runSettings; }
     // Returns the theme the window is drawn in, or none for the standard look.
-    const std::optional<Theme>& theme() const { return m_theme; }
+    const std::optional<Theme>& theme() const { return m_painter.theme(); }
     using WindowRun::isRunning;
     // Returns the DPI the window is laid out for.
     UINT dpi() const { return m_dpi; }
@@ -129,7 +130,6 @@ private:
         HWND control;
         RECT logical;  // At 96 pixels per inch, in the parent's client coordinates.
     };
-    struct Brushes;
 
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
@@ -174,22 +174,17 @@ private:
     void wakeFromRun() override;
     void closeAfterRun() override;
 
-    void paintContainer(HWND container, HDC dc);
-    void paintGroupBox(HWND groupBox, HDC dc);
-    void paintTabs(HDC dc);
-    void drawButton(const DRAWITEMSTRUCT& item);
-    void paintEditBorder(HWND edit);
-    LRESULT controlColour(HWND control, HDC dc, UINT message);
+    // Returns whether the control is one of the log boxes.
+    bool isLog(HWND control) const;
 
     CheckRunSettings m_runSettings;
-    std::optional<Theme> m_theme;
+    ThemePainter m_painter;
     HWND m_window = nullptr;
     HWND m_toolTip = nullptr;
     HFONT m_font = nullptr;
     UINT m_dpi = 96;
     std::unique_ptr<Picture> m_green;
     std::unique_ptr<Picture> m_red;
-    std::unique_ptr<Brushes> m_brushes;
     std::vector<Placement> m_placements;
     std::vector<LabeledEdit*> m_edits;
     // Each control (the field of a labelled edit) by its member's name, the window by its own.
