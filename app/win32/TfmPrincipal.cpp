@@ -7,6 +7,7 @@
 #include <exception>
 #include <type_traits>
 
+#include "app/win32/DpiLayout.h"
 #include "app/win32/EventErrorBox.h"
 #include "app/win32/MessageCourier.h"
 #include "app/win32/Resources.h"
@@ -40,23 +41,6 @@ ATOM g_windowClass = 0;
 
 HINSTANCE instance() {
     return GetModuleHandleW(nullptr);
-}
-
-// Returns the DPI of the window's monitor. GetDpiForWindow exists from Windows 10 1607 on;
-// before, the system DPI is the one every window has.
-UINT dpiOf(HWND window) {
-    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow =
-        loadedSystemFunction<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
-    if (getDpiForWindow != nullptr && window != nullptr) {
-        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
-            return dpi;
-        }
-    }
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
 // Turns the visual styles off for a control, so that the classic drawing takes the colours of
@@ -150,7 +134,7 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     m_red = std::make_unique<Picture>(instance(), QUELVAR_RED_PICTURE);
 
     // Made at the system DPI, then laid out again for the DPI of the monitor it is on.
-    m_dpi = dpiOf(nullptr);
+    m_layout.setDpi(DpiLayout::dpiOf(nullptr));
     RECT frame{0, 0, scale(kClientWidth), scale(kClientHeight)};
     AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExtendedStyle);
     CreateWindowExW(kWindowExtendedStyle, kWindowClass, toWide(MainForm::kCaption).c_str(),
@@ -159,12 +143,11 @@ TfmPrincipal::TfmPrincipal(CheckRunSettings runSettings, std::optional<Theme> th
     if (m_window == nullptr) {
         throw Error("Cannot create the main window");
     }
-    m_dpi = dpiOf(m_window);
-    updateFont();
+    updateDpi(DpiLayout::dpiOf(m_window));
     createControls();
     setTabOrders();
-    layout();
-    resizeToClient();
+    m_layout.layOut();
+    m_layout.resizeToClient(m_window, kClientWidth, kClientHeight);
 
     // The check runs' view of each tab, from the controls the form names.
     const auto checkTab = [this](CheckKind kind) {
@@ -190,13 +173,10 @@ TfmPrincipal::~TfmPrincipal() {
     if (m_window != nullptr) {
         DestroyWindow(m_window);
     }
-    if (m_font != nullptr) {
-        DeleteObject(m_font);
-    }
 }
 
 int TfmPrincipal::scale(int value) const {
-    return MulDiv(value, static_cast<int>(m_dpi), 96);
+    return m_layout.scale(value);
 }
 
 HWND TfmPrincipal::createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
@@ -206,8 +186,7 @@ HWND TfmPrincipal::createControl(const wchar_t* windowClass, const wchar_t* text
     if (control == nullptr) {
         throw Error("Cannot create a control of the main window");
     }
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    m_placements.push_back({control, logical});
+    m_layout.keep(control, logical);
     return control;
 }
 
@@ -244,11 +223,11 @@ LabeledEdit TfmPrincipal::createEdit(HWND parent, const std::wstring& label, REC
         WC_EDITW, L"",
         WS_VISIBLE | WS_TABSTOP | border | ES_AUTOHSCROLL | (readOnly ? ES_READONLY : 0),
         clientEdge, parent, logical);
-    // The label is placed from its text's size by placeLabel, not from a table.
+    // The label is placed from its text's size by the layout, not from a table.
     edit.label =
         CreateWindowExW(0, WC_STATICW, label.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                         0, 0, 0, 0, parent, nullptr, instance(), nullptr);
-    SendMessageW(edit.label, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    SendMessageW(edit.label, WM_SETFONT, reinterpret_cast<WPARAM>(m_layout.font()), FALSE);
     SetWindowSubclass(edit.edit, controlProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
 
     m_hints.emplace_back(hint);
@@ -298,9 +277,7 @@ void TfmPrincipal::createControls() {
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance(), nullptr);
-    SendMessageW(m_toolTip, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    // A maximum width makes the tool tip break its text at the hints' CR LF.
-    SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
+    m_layout.keepToolTip(m_toolTip);
     if (m_painter.themed()) {
         withoutVisualStyles(m_toolTip);
         SendMessageW(m_toolTip, TTM_SETTIPBKCOLOR, m_painter.theme()->tipFace, 0);
@@ -318,7 +295,7 @@ void TfmPrincipal::createControls() {
             member = createEdit(m_controls.at(row.parent), toWide(row.caption),
                                 logicalRect(row.rect), toWide(row.hint), row.readOnly);
             m_controls.emplace(row.name, member.edit);
-            m_edits.push_back(&member);
+            m_layout.keepLabel(member);
         } else if constexpr (std::is_same_v<Member, HWND>) {
             member = createFromRow(row);
             m_controls.emplace(row.name, member);
@@ -414,71 +391,9 @@ void TfmPrincipal::setTabOrders() {
     }
 }
 
-void TfmPrincipal::layout() {
-    for (const Placement& placement : m_placements) {
-        const RECT& r = placement.logical;
-        SetWindowPos(placement.control, nullptr, scale(r.left), scale(r.top),
-                     scale(r.right - r.left), scale(r.bottom - r.top),
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    for (const LabeledEdit* edit : m_edits) {
-        placeLabel(*edit);
-    }
-}
-
-void TfmPrincipal::placeLabel(const LabeledEdit& edit) {
-    const std::wstring text = windowText(edit.label);
-    HDC dc = GetDC(edit.label);
-    HGDIOBJ previous = SelectObject(dc, m_font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, previous);
-    ReleaseDC(edit.label, dc);
-    const int height = metrics.tmHeight;
-
-    RECT field{};
-    GetWindowRect(edit.edit, &field);
-    MapWindowPoints(HWND_DESKTOP, GetParent(edit.edit), reinterpret_cast<POINT*>(&field), 2);
-    SetWindowPos(edit.label, nullptr, field.left - scale(MainForm::kLabelSpacing) - size.cx,
-                 field.top + (field.bottom - field.top - height) / 2, size.cx, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// Sizes the frame so that the client area is 645 by 309 at the window's DPI, whatever the
-// frame's own metrics are.
-void TfmPrincipal::resizeToClient() {
-    RECT window{};
-    RECT client{};
-    GetWindowRect(m_window, &window);
-    GetClientRect(m_window, &client);
-    const int width = (window.right - window.left) - client.right + scale(kClientWidth);
-    const int height = (window.bottom - window.top) - client.bottom + scale(kClientHeight);
-    SetWindowPos(m_window, nullptr, 0, 0, width, height,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// Tahoma 8 points at the window's DPI (11 pixels high at 96), on every control.
-void TfmPrincipal::updateFont() {
-    HFONT font = CreateFontW(-MulDiv(8, static_cast<int>(m_dpi), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                             FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
-    for (const Placement& placement : m_placements) {
-        SendMessageW(placement.control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
-    for (const LabeledEdit* edit : m_edits) {
-        SendMessageW(edit->label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
-    if (m_toolTip != nullptr) {
-        SendMessageW(m_toolTip, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, scale(640));
-    }
-    if (m_font != nullptr) {
-        DeleteObject(m_font);
-    }
-    m_font = font;
-    m_painter.setMetrics(m_font, m_dpi);
+void TfmPrincipal::updateDpi(UINT dpi) {
+    m_layout.setDpi(dpi);
+    m_painter.setMetrics(m_layout.font(), dpi);
 }
 
 bool TfmPrincipal::isLog(HWND control) const {
@@ -688,14 +603,13 @@ LRESULT TfmPrincipal::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             }
             break;
         case WM_DPICHANGED: {
-            m_dpi = LOWORD(wParam);
-            updateFont();
-            layout();
+            updateDpi(LOWORD(wParam));
+            m_layout.layOut();
             const auto* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(m_window, nullptr, suggested->left, suggested->top,
                          suggested->right - suggested->left, suggested->bottom - suggested->top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
-            resizeToClient();
+            m_layout.resizeToClient(m_window, kClientWidth, kClientHeight);
             RedrawWindow(m_window, nullptr, nullptr,
                          RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
             return 0;

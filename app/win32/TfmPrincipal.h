@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/win32/DpiLayout.h"
 #include "app/win32/LabeledEdit.h"
 #include "app/win32/Picture.h"
 #include "app/win32/Theme.h"
@@ -109,7 +110,7 @@ public:
     const std::optional<Theme>& theme() const { return m_painter.theme(); }
     using WindowRun::isRunning;
     // Returns the DPI the window is laid out for.
-    UINT dpi() const { return m_dpi; }
+    UINT dpi() const { return m_layout.dpi(); }
 
     using WindowRun::setWorkerStart;
 
@@ -125,11 +126,6 @@ public:
 
 private:
     friend class MainFormEvents<TfmPrincipal, HWND>;
-
-    struct Placement {
-        HWND control;
-        RECT logical;  // At 96 pixels per inch, in the parent's client coordinates.
-    };
 
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
@@ -159,10 +155,8 @@ private:
     HWND createLog(HWND parent, RECT logical);
     HWND createIndicator(HWND parent, const Picture& picture, RECT logical);
     void setTabOrders();
-    void layout();
-    void placeLabel(const LabeledEdit& edit);
-    void resizeToClient();
-    void updateFont();
+    // Lays the window out for the DPI from now on, its font and painting with it.
+    void updateDpi(UINT dpi);
     void showSheet(int index);
     int scale(int value) const;
     // Performs the check run of the kind's tab.
@@ -181,12 +175,9 @@ private:
     ThemePainter m_painter;
     HWND m_window = nullptr;
     HWND m_toolTip = nullptr;
-    HFONT m_font = nullptr;
-    UINT m_dpi = 96;
+    DpiLayout m_layout;
     std::unique_ptr<Picture> m_green;
     std::unique_ptr<Picture> m_red;
-    std::vector<Placement> m_placements;
-    std::vector<LabeledEdit*> m_edits;
     // Each control (the field of a labelled edit) by its member's name, the window by its own.
     std::map<std::string_view, HWND> m_controls;
     std::vector<std::wstring> m_hints;
