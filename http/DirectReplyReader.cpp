@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "base/Error.h"
+#include "http/HeaderFields.h"
 #include "text/Ascii.h"
 #include "text/MediaType.h"
 
@@ -28,20 +29,6 @@ std::optional<std::size_t> parseHex(std::string_view text) {
         value = value * 16 + static_cast<std::size_t>(std::isdigit(digit)
                                                           ? digit - '0'
                                                           : std::tolower(digit) - 'a' + 10);
-    }
-    return value;
-}
-
-std::optional<std::size_t> parseDecimal(std::string_view text) {
-    if (text.empty() || text.size() > 18) {
-        return std::nullopt;
-    }
-    std::size_t value = 0;
-    for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::size_t>(c - '0');
     }
     return value;
 }
@@ -207,13 +194,9 @@ DirectReplyReader::Headers DirectReplyReader::readHeaders() {
             value += trimBlanks(*line);
             continue;
         }
-        const auto colon = line->find(':');
-        if (colon == std::string::npos) {
-            continue;
+        if (auto field = splitHeaderLine(*line)) {
+            headers.push_back(std::move(*field));
         }
-        const std::string_view text = *line;
-        headers.emplace_back(std::string(trimBlanks(text.substr(0, colon))),
-                             std::string(trimBlanks(text.substr(colon + 1))));
     }
 }
 

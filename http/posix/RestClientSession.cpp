@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "http/HeaderFields.h"
 #include "http/TransportFailure.h"
 #include "http/posix/ProxyResolver.h"
 #include "text/Ascii.h"
@@ -149,9 +150,8 @@ struct Transfer {
         } else if (line.empty()) {
             transfer.headersComplete = true;
             transfer.atStatusLine = true;
-        } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            transfer.reply.headers.emplace_back(std::string(trimBlanks(line.substr(0, colon))),
-                                                std::string(trimBlanks(line.substr(colon + 1))));
+        } else if (auto field = splitHeaderLine(line)) {
+            transfer.reply.headers.push_back(std::move(*field));
         }
         return size * count;
     }
@@ -282,15 +282,6 @@ struct RestClient::Session::Transport {
     // Every socket libcurl holds open for this session, in use or kept for reuse.
     std::vector<int> sockets;
 };
-
-std::string RestClient::Session::Reply::header(std::string_view name) const {
-    for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
-        if (equalsIgnoringCase(it->first, name)) {
-            return it->second;
-        }
-    }
-    return {};
-}
 
 Error RestClient::Session::bodyTooLargeError() {
     return Error(transportFailure(TransportPhase::Reading, curlCause(CURLE_FILESIZE_EXCEEDED)));

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "http/CookieJar.h"
+#include "http/HeaderFields.h"
 #include "http/TransportFailure.h"
 #include "http/Url.h"
 #include "http/win32/ProxyResolver.h"
@@ -179,15 +180,6 @@ std::string endsOf(HINTERNET request) {
 constexpr std::size_t kRememberedConnections = 64;
 
 }  // namespace
-
-std::string RestClient::Session::Reply::header(std::string_view name) const {
-    for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
-        if (equalsIgnoringCase(it->first, name)) {
-            return it->second;
-        }
-    }
-    return {};
-}
 
 Error RestClient::Session::bodyTooLargeError() {
     return Error(transportFailure(TransportPhase::Reading,
@@ -378,20 +370,16 @@ RestClient::Session::Reply RestClient::Session::Transport::performOnce(const Exc
             statusLine = false;
             continue;
         }
-        if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            reply.headers.emplace_back(
-                std::string(trimBlanksAndLineBreaks(line.substr(0, colon))),
-                std::string(trimBlanksAndLineBreaks(line.substr(colon + 1))));
+        if (auto field = splitHeaderLine(line)) {
+            reply.headers.push_back(std::move(*field));
         }
     }
 
     // The announced length of the body, when the transport frames it by one.
-    std::optional<unsigned long long> announced;
-    const std::string length = reply.header("Content-Length");
-    if (!length.empty() && reply.header("Transfer-Encoding").empty() &&
-        length.find_first_not_of("0123456789") == std::string::npos && length.size() < 20 &&
-        reply.statusCode != 204 && reply.statusCode != 304) {
-        announced = std::stoull(length);
+    std::optional<std::size_t> announced;
+    if (reply.header("Transfer-Encoding").empty() && reply.statusCode != 204 &&
+        reply.statusCode != 304) {
+        announced = parseDecimal(reply.header("Content-Length"));
     }
     const bool statusOnly = exchange.replyUse == ReplyUse::StatusOnly;
     // A caller that needs the content learns before the body is read that it cannot have it.
