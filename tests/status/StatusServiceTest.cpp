@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 
+#include "tests/fixtures/FullListener.h"
 #include "tests/fixtures/ScriptedServer.h"
 #include "tests/fixtures/TestFiles.h"
 #include "tests/status/StatusTestSupport.h"
@@ -295,8 +296,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, FailureCodeWireTest, ::testing::ValuesIn(kFailur
                          });
 
 TEST(StatusServiceTest, ConnectTimeOutGivesEtimedoutWithinTheConnectTimeOut) {
-    FullBacklogListener listener;
-    if (!listener.works()) {
+    FullListener listener;
+    if (!listener.full()) {
         GTEST_SKIP() << "this kernel answers connections beyond a full accept queue";
     }
     status::ServiceSettings settings = testSettings();

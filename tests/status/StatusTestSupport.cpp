@@ -30,38 +30,6 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
     return size * count;
 }
 
-int listenLoopback(std::uint16_t& port, int backlog) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot listen on loopback");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-// Starts a non-blocking connect and returns whether it completed within the wait.
-bool connectsWithin(int fd, std::uint16_t port, int waitMs) {
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        return true;
-    }
-    if (errno != EINPROGRESS) {
-        return false;
-    }
-    pollfd p{fd, POLLOUT, 0};
-    return poll(&p, 1, waitMs) == 1;
-}
-
 }  // namespace
 
 HttpReply httpRequest(const std::string& method, const std::string& url, const std::string& body,
@@ -199,47 +167,14 @@ std::string replyCode(const rapidjson::Document& reply) {
     return code.IsString() ? code.GetString() : "null";
 }
 
-RawConnection::RawConnection(std::uint16_t port, const std::string& from) {
-    sockaddr_storage local{};
-    sockaddr_storage remote{};
-    socklen_t length = 0;
-    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
-    auto* local6 = reinterpret_cast<sockaddr_in6*>(&local);
-    if (inet_pton(AF_INET, from.c_str(), &local4->sin_addr) == 1) {
-        local4->sin_family = AF_INET;
-        auto* remote4 = reinterpret_cast<sockaddr_in*>(&remote);
-        remote4->sin_family = AF_INET;
-        remote4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        remote4->sin_port = htons(port);
-        length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, from.c_str(), &local6->sin6_addr) == 1) {
-        local6->sin6_family = AF_INET6;
-        auto* remote6 = reinterpret_cast<sockaddr_in6*>(&remote);
-        remote6->sin6_family = AF_INET6;
-        remote6->sin6_addr = in6addr_loopback;
-        remote6->sin6_port = htons(port);
-        length = sizeof(sockaddr_in6);
-    } else {
-        throw std::runtime_error("not a numeric address: " + from);
-    }
-    m_fd = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&local), length) != 0 ||
-        connect(m_fd, reinterpret_cast<sockaddr*>(&remote), length) != 0) {
-        const std::string reason = std::strerror(errno);
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        throw std::runtime_error("cannot connect from " + from + ": " + reason);
-    }
-}
+RawConnection::RawConnection(std::uint16_t port, const std::string& from)
+    : m_socket(LoopbackSocket::connectTo(from.find(':') == std::string::npos ? "127.0.0.1" : "::1",
+                                         port, LoopbackSocket::Connect::Done, from)) {}
 
-RawConnection::~RawConnection() {
-    close();
-}
+RawConnection::~RawConnection() = default;
 
 bool RawConnection::send(const std::string& bytes) {
-    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
+    return m_socket.send(bytes.data(), bytes.size()) == static_cast<long>(bytes.size());
 }
 
 std::string RawConnection::readAll(std::chrono::milliseconds wait) {
@@ -248,12 +183,12 @@ std::string RawConnection::readAll(std::chrono::milliseconds wait) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+        if (left.count() <= 0 || LoopbackSocket::waitReadable(
+                                     {m_socket.handle()}, static_cast<int>(left.count())) <= 0) {
             return text;
         }
         char buffer[16384];
-        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        const long n = m_socket.receive(buffer, sizeof buffer);
         if (n <= 0) {
             return text;
         }
@@ -266,31 +201,26 @@ bool RawConnection::closedWithin(std::chrono::milliseconds wait) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+        if (left.count() <= 0 || LoopbackSocket::waitReadable(
+                                     {m_socket.handle()}, static_cast<int>(left.count())) <= 0) {
             return false;
         }
         char buffer[4096];
-        if (recv(m_fd, buffer, sizeof buffer, 0) <= 0) {
+        if (m_socket.receive(buffer, sizeof buffer) <= 0) {
             return true;
         }
     }
 }
 
 void RawConnection::reset() {
-    if (m_fd >= 0) {
-        linger abort{1, 0};
-        setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_socket.isOpen()) {
+        m_socket.resetOnClose();
+        m_socket.close();
     }
 }
 
 void RawConnection::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_socket.close();
 }
 
 double metricValue(const std::string& metrics, const std::string& sample) {
@@ -323,7 +253,8 @@ ChainTlsServer::ChainTlsServer(const std::vector<const Certificate*>& chain,
     BIO_free(bio);
     SSL_CTX_use_PrivateKey(context, key);
     EVP_PKEY_free(key);
-    m_listenFd = listenLoopback(m_port, 16);
+    m_listener = LoopbackSocket::listenOn("127.0.0.1", 16);
+    m_port = m_listener.localPort();
     if (pipe(m_wake) != 0) {
         throw std::runtime_error("pipe failed");
     }
@@ -333,7 +264,6 @@ ChainTlsServer::ChainTlsServer(const std::vector<const Certificate*>& chain,
 ChainTlsServer::~ChainTlsServer() {
     (void)write(m_wake[1], "x", 1);
     m_thread.join();
-    close(m_listenFd);
     close(m_wake[0]);
     close(m_wake[1]);
     SSL_CTX_free(static_cast<SSL_CTX*>(m_context));
@@ -341,11 +271,12 @@ ChainTlsServer::~ChainTlsServer() {
 
 void ChainTlsServer::serve() {
     for (;;) {
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{static_cast<int>(m_listener.handle()), POLLIN, 0},
+                         {m_wake[0], POLLIN, 0}};
         if (poll(fds, 2, -1) <= 0 || (fds[1].revents & POLLIN) != 0) {
             return;
         }
-        const int fd = accept(m_listenFd, nullptr, nullptr);
+        const int fd = accept(static_cast<int>(m_listener.handle()), nullptr, nullptr);
         if (fd < 0) {
             continue;
         }
@@ -371,26 +302,6 @@ void ChainTlsServer::serve() {
         SSL_free(ssl);
         close(fd);
     }
-}
-
-FullBacklogListener::FullBacklogListener() {
-    m_listenFd = listenLoopback(m_port, 0);
-    // Linux keeps backlog + 1 completed connections; a few more fill any slack.
-    for (int i = 0; i < 8; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        m_fillers.push_back(fd);
-        if (!connectsWithin(fd, m_port, 200)) {
-            m_works = true;
-            break;
-        }
-    }
-}
-
-FullBacklogListener::~FullBacklogListener() {
-    for (const int fd : m_fillers) {
-        close(fd);
-    }
-    close(m_listenFd);
 }
 
 TlsExchange tlsExchange(std::uint16_t port, const std::string& request,

@@ -12,6 +12,7 @@
 
 #include "status/StatusService.h"
 #include "tests/fixtures/Certificates.h"
+#include "tests/fixtures/LoopbackSocket.h"
 
 namespace quelvar::test {
 
@@ -93,7 +94,7 @@ public:
     void close();
 
 private:
-    int m_fd = -1;
+    LoopbackSocket m_socket;
 };
 
 // Returns the value of one sample line of a Prometheus text ("name{labels} value"), or -1
@@ -125,27 +126,10 @@ public:
 private:
     void serve();
     void* m_context = nullptr;
-    int m_listenFd = -1;
+    LoopbackSocket m_listener;
     int m_wake[2] = {-1, -1};
     std::uint16_t m_port = 0;
     std::thread m_thread;
-};
-
-// A loopback listener whose accept queue is full, so that a new connection attempt gets no
-// answer and its connect times out.
-class FullBacklogListener {
-public:
-    FullBacklogListener();
-    ~FullBacklogListener();
-    std::uint16_t port() const { return m_port; }
-    // Returns whether the queue really refuses to answer a further connection attempt.
-    bool works() const { return m_works; }
-
-private:
-    int m_listenFd = -1;
-    std::vector<int> m_fillers;
-    std::uint16_t m_port = 0;
-    bool m_works = false;
 };
 
 }  // namespace quelvar::test
