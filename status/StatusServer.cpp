@@ -14,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_set>
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -23,8 +22,8 @@
 
 #include "status/AccessLog.h"
 #include "status/ClientAddress.h"
-#include "status/ClientWatch.h"
 #include "status/ConnectionCounter.h"
+#include "status/ConnectionWatch.h"
 #include "status/Metrics.h"
 #include "status/RateLimiter.h"
 #include "status/ReplyWriter.h"
@@ -53,31 +52,7 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(50);
 // unread data does not make TCP reset it and destroy the reply (RFC 9112 section 9.6).
 constexpr auto kLingerTime = std::chrono::milliseconds(1000);
 
-// One connection's state as the watch sees it, apart from its transport.
-class Connection {
-public:
-    // Head: receiving a request head (or the TLS handshake); Body: receiving its body; Check:
-    // waiting for the engine; Reply: sending a reply; Idle: between requests of a kept-alive
-    // connection; Closing: draining the client's last bytes after the last reply.
-    enum class Phase { Head, Body, Check, Reply, Idle, Closing };
-
-    virtual ~Connection() = default;
-    // Closes the transport at once; its pending operations end with an error.
-    virtual void drop() = 0;
-    // Cancels the check whose client has gone, and closes.
-    virtual void abandon() = 0;
-    virtual int socket() = 0;
-
-    Phase phase = Phase::Head;
-    Clock::time_point phaseStarted = Clock::now();
-    Clock::time_point deadline = Clock::time_point::max();
-    // When the client last sent something; a connection quiet for the idle time-out is closed
-    // in every phase but a running check and the last drain.
-    Clock::time_point heardFrom = Clock::now();
-    std::string client;
-    std::string limitKey;
-    bool dropped = false;
-};
+using Connection = WatchedConnection;
 
 }  // namespace
 
@@ -109,12 +84,12 @@ public:
     void log(LogLevel level, const std::string& line) const;
     void requestOpened();
     void requestClosed();
-    void opened(Connection* connection) { m_connections.insert(connection); }
-    void forget(Connection* connection) { m_connections.erase(connection); }
+    void opened(Connection* connection) { m_watch.add(connection); }
+    void forget(Connection* connection) { m_watch.remove(connection); }
     // Gives the connection's slot back; called once per connection.
     void released(const Connection& connection);
-    void checkStarted(Connection* connection) { m_checking.insert(connection); }
-    void checkEnded(Connection* connection) { m_checking.erase(connection); }
+    void checkStarted(Connection* connection) { m_watch.checkStarted(connection); }
+    void checkEnded(Connection* connection) { m_watch.checkEnded(connection); }
 
 private:
     void accept();
@@ -143,8 +118,7 @@ private:
     std::size_t m_openRequests = 0;
 
     // Touched by the front's thread only.
-    std::unordered_set<Connection*> m_connections;
-    std::unordered_set<Connection*> m_checking;
+    ConnectionWatch m_watch;
 
     std::optional<asio::ssl::context> m_sslContext;
     // Destroyed before the members above, so that the handlers it still holds (and the
@@ -216,12 +190,7 @@ public:
 private:
     tcp::socket& lowest() { return beast::get_lowest_layer(m_stream); }
 
-    void setPhase(Phase next, std::chrono::milliseconds timeLimit) {
-        phase = next;
-        phaseStarted = Clock::now();
-        heardFrom = phaseStarted;
-        deadline = phaseStarted + timeLimit;
-    }
+    void setPhase(Phase next, Clock::duration timeLimit) { enter(next, timeLimit); }
 
     void release() {
         if (!m_released) {
@@ -439,8 +408,7 @@ private:
 
     void requestRead() {
         m_parser.reset();
-        phase = Phase::Reply;
-        deadline = Clock::time_point::max();
+        setPhase(Phase::Reply, Clock::duration::max());
         const AfterReply after = m_keepAlive ? AfterReply::KeepOpen : AfterReply::Close;
         if (m_admission.rejection) {
             refuse(*m_admission.rejection, m_admission.allow, after);
@@ -473,7 +441,7 @@ private:
         }
         ++m_front.pending();
         m_front.metrics().checkStarted();
-        phase = Phase::Check;
+        setPhase(Phase::Check, Clock::duration::max());
         m_checkWatched = true;
         m_front.checkStarted(this);
         asio::io_context& io = m_front.io();
@@ -634,7 +602,8 @@ StatusServer::Front::Front(ServerSettings settings, CheckEngine* engine, Metrics
       m_metrics(metrics),
       m_log(std::move(log)),
       m_rateLimiter(m_settings.ratePerMinute),
-      m_connectionCounter(m_settings.maxConnections, m_settings.maxConnectionsPerClient) {
+      m_connectionCounter(m_settings.maxConnections, m_settings.maxConnectionsPerClient),
+      m_watch(std::chrono::seconds(m_settings.idleTimeoutSeconds)) {
     ErrorCode error;
     const asio::ip::address address = asio::ip::make_address(m_settings.address, error);
     if (error) {
@@ -686,8 +655,7 @@ StatusServer::Front::Front(ServerSettings settings, CheckEngine* engine, Metrics
 StatusServer::Front::~Front() {
     m_io.stop();
     m_thread.join();
-    for (Connection* connection :
-         std::vector<Connection*>(m_connections.begin(), m_connections.end())) {
+    for (Connection* connection : m_watch.connections()) {
         connection->drop();
     }
 }
@@ -819,15 +787,7 @@ bool StatusServer::Front::evictWaitingConnection() {
     // request is complete (its body coming, its check running, its reply being sent) keeps
     // its slot. The oldest waiter goes first: a client that sends its head at once is the
     // newest waiter until it has sent it.
-    Connection* oldest = nullptr;
-    for (Connection* connection : m_connections) {
-        const bool waiting = connection->phase == Connection::Phase::Head ||
-                             connection->phase == Connection::Phase::Idle;
-        if (waiting && !connection->dropped &&
-            (oldest == nullptr || connection->phaseStarted < oldest->phaseStarted)) {
-            oldest = connection;
-        }
-    }
+    Connection* oldest = m_watch.oldestWaiting();
     if (oldest == nullptr) {
         return false;
     }
@@ -839,43 +799,16 @@ bool StatusServer::Front::evictWaitingConnection() {
 }
 
 void StatusServer::Front::watch() {
-    const auto now = Clock::now();
-    const auto quietLimit = std::chrono::seconds(m_settings.idleTimeoutSeconds);
-    std::vector<std::pair<Connection*, const char*>> expired;
-    for (Connection* connection : m_connections) {
-        using Phase = Connection::Phase;
-        const Phase phase = connection->phase;
-        if (connection->dropped) {
-            continue;
+    for (const ConnectionWatch::Expiry& expiry : m_watch.expired(Clock::now())) {
+        if (*expiry.reason != '\0') {
+            m_metrics.recordConnectionDropped(expiry.reason);
+            log(LogLevel::Debug,
+                "connection from " + expiry.connection->client + " closed: " + expiry.reason);
         }
-        if (now >= connection->deadline) {
-            expired.emplace_back(connection, phase == Phase::Body   ? "body_timeout"
-                                             : phase == Phase::Head ? "header_timeout"
-                                                                    : "idle_timeout");
-        } else if (phase != Phase::Check && phase != Phase::Closing &&
-                   now - connection->heardFrom >= quietLimit) {
-            expired.emplace_back(connection, "idle_timeout");
-        }
+        expiry.connection->drop();
     }
-    for (const auto& [connection, reason] : expired) {
-        if (connection->phase != Connection::Phase::Closing) {
-            m_metrics.recordConnectionDropped(reason);
-            log(LogLevel::Debug, "connection from " + connection->client + " closed: " + reason);
-        }
-        connection->drop();
-    }
-    std::vector<int> sockets;
-    std::vector<Connection*> owners;
-    for (Connection* connection : m_checking) {
-        const int socket = connection->socket();
-        if (socket >= 0) {
-            sockets.push_back(socket);
-            owners.push_back(connection);
-        }
-    }
-    for (const int gone : ClientWatch::departed(sockets)) {
-        const auto at = std::find(sockets.begin(), sockets.end(), gone);
-        owners[static_cast<std::size_t>(at - sockets.begin())]->abandon();
+    for (Connection* gone : m_watch.departed()) {
+        gone->abandon();
     }
     m_watchTimer.expires_after(kWatchInterval);
     m_watchTimer.async_wait([this](const ErrorCode& error) {
