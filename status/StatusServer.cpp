@@ -354,18 +354,21 @@ private:
     }
 
     void readBody() {
+        // The decoded body passes through here on its way into m_body; the parser fills it
+        // synchronously, so one buffer serves every connection of the thread.
+        thread_local std::array<char, 8192> decoded;
         while (!m_in.empty() && !m_parser->is_done()) {
             auto& body = m_parser->get().body();
-            body.data = m_bodyChunk.data();
-            body.size = m_bodyChunk.size();
+            body.data = decoded.data();
+            body.size = decoded.size();
             ErrorCode error;
             const std::size_t used = m_parser->put(asio::buffer(m_in), error);
             m_in.erase(0, used);
             if (error == http::error::need_buffer) {
                 error = {};
             }
-            const std::size_t got = m_bodyChunk.size() - body.size;
-            bodyReceived(got);
+            const std::size_t got = decoded.size() - body.size;
+            bodyReceived(decoded.data(), got);
             if (error == http::error::need_more) {
                 break;
             }
@@ -392,7 +395,7 @@ private:
         readMore([](Session& self) { self.readBody(); });
     }
 
-    void bodyReceived(std::size_t size) {
+    void bodyReceived(const char* data, std::size_t size) {
         m_bodyBytes += size;
         if (m_admission.route != Route::Status || m_admission.rejection) {
             return;
@@ -402,7 +405,7 @@ private:
             m_body.clear();
             m_body.shrink_to_fit();
         } else {
-            m_body.append(m_bodyChunk.data(), size);
+            m_body.append(data, size);
         }
     }
 
@@ -577,7 +580,6 @@ private:
     StatusServer::Front& m_front;
     Stream m_stream;
     std::array<char, 4096> m_chunk{};
-    std::array<char, 8192> m_bodyChunk{};
     std::string m_in;  // bytes received and not yet parsed
     std::optional<http::request_parser<http::buffer_body>> m_parser;
     std::optional<http::response<http::string_body>> m_reply;
@@ -616,6 +618,8 @@ StatusServer::Front::Front(ServerSettings settings, CheckEngine* engine, Metrics
         SSL_CTX* context = m_sslContext->native_handle();
         SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
         SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+        // A connection waiting for its check or its next request holds no record buffers.
+        SSL_CTX_set_mode(context, SSL_MODE_RELEASE_BUFFERS);
         // The pair is chosen per handshake, so that SIGHUP can swap it while connections run.
         SSL_CTX_set_cert_cb(context, &Front::onCertificate, this);
     }
