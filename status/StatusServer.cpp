@@ -237,11 +237,11 @@ private:
             }
         }
         const auto end = m_in.find("\r\n\r\n");
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end <= kHeadLimit) {
             headRead(end);
             return;
         }
-        if (m_in.size() > kHeadLimit) {
+        if (end != std::string::npos || m_in.size() > kHeadLimit) {
             // A request line that does not end within the limit is a target too long (RFC 9112
             // section 3); otherwise the header fields are too large (RFC 6585 section 5).
             const auto lineEnd = m_in.find("\r\n");
