@@ -30,9 +30,6 @@ constexpr std::size_t kMaxUrlBytes = 8192;
 // always recognised here.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-// A redirect whose Location is longer than the service follows.
-constexpr const char* kRedirectTooLong = "ERR_REDIRECT_URL_TOO_LONG";
-
 using Clock = std::chrono::steady_clock;
 
 std::chrono::microseconds micros(curl_off_t value) {
@@ -130,18 +127,7 @@ struct CheckEngine::Check {
 CheckEngine::CheckEngine(EngineSettings settings) : m_settings(std::move(settings)) {
     std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (!m_settings.caFile.empty()) {
-        FILE* file = std::fopen(m_settings.caFile.c_str(), "rb");
-        if (file == nullptr) {
-            throw ServiceError("cannot read the CA file " + m_settings.caFile);
-        }
-        while (X509* anchor = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
-            m_extraAnchors.push_back(anchor);
-        }
-        std::fclose(file);
-        ERR_clear_error();
-        if (m_extraAnchors.empty()) {
-            throw ServiceError("the CA file " + m_settings.caFile + " holds no certificate");
-        }
+        m_extraAnchors = TrustAnchors(m_settings.caFile);
     }
     m_multi = curl_multi_init();
     // Idle connections kept for reuse by later hops and checks.
@@ -155,9 +141,6 @@ CheckEngine::~CheckEngine() {
         curl_easy_cleanup(easy);
     }
     curl_multi_cleanup(m_multi);
-    for (void* anchor : m_extraAnchors) {
-        X509_free(static_cast<X509*>(anchor));
-    }
 }
 
 CheckEngine::Ticket CheckEngine::submit(std::string url, Completion done) {
@@ -223,11 +206,11 @@ void CheckEngine::run() {
                 // Out of memory: the check still ends, and its connection is answered.
                 const auto it = m_byTicket.find(submission.ticket);
                 if (it != m_byTicket.end() && m_checks.count(it->second) != 0) {
-                    complete(*it->second, "ENOMEM");
+                    complete(*it->second, std::string(FailureCode::kOutOfMemory));
                 } else if (submission.done) {
                     m_byTicket.erase(submission.ticket);
                     CheckResult result;
-                    result.code = "ENOMEM";
+                    result.code = std::string(FailureCode::kOutOfMemory);
                     --m_inFlight;
                     try {
                         submission.done(std::move(result));
@@ -272,11 +255,11 @@ void CheckEngine::begin(Submission& submission) {
     check.done = std::move(submission.done);
     const std::string url = normaliseUrl(check.result.requestUrl);
     if (url.empty()) {
-        complete(check, "ERR_INVALID_URL");
+        complete(check, std::string(FailureCode::kInvalidUrl));
         return;
     }
     if (!startHop(check, url)) {
-        complete(check, "ENOMEM");
+        complete(check, std::string(FailureCode::kOutOfMemory));
     }
 }
 
@@ -370,7 +353,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     Check& check = *checkPointer;
 
     if (check.switchedProtocols) {
-        complete(check, "EPROTO");
+        complete(check, std::string(FailureCode::kProtocol));
         return;
     }
     // A hop whose status line and headers arrived has been answered, even when its body was
@@ -428,7 +411,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     check.easy = nullptr;
 
     if (isRedirect(last.statusCode) && redirectTooLong) {
-        complete(check, kRedirectTooLong);
+        complete(check, std::string(FailureCode::kRedirectTooLong));
         return;
     }
     if (!isRedirect(last.statusCode) || !last.redirectUrl) {
@@ -437,21 +420,21 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     }
     if (check.redirects >= m_settings.maxRedirects) {
         // The name Node.js's redirect follower gives to this failure.
-        complete(check, "ERR_FR_TOO_MANY_REDIRECTS");
+        complete(check, std::string(FailureCode::kTooManyRedirects));
         return;
     }
     const std::string next = normaliseUrl(*last.redirectUrl);
     if (next.empty()) {
-        complete(check, "ERR_INVALID_URL");
+        complete(check, std::string(FailureCode::kInvalidUrl));
         return;
     }
     if (Clock::now() >= check.deadline) {
-        complete(check, "ETIMEDOUT");
+        complete(check, std::string(FailureCode::kTimedOut));
         return;
     }
     ++check.redirects;
     if (!startHop(check, next)) {
-        complete(check, "ENOMEM");
+        complete(check, std::string(FailureCode::kOutOfMemory));
     }
 }
 
@@ -588,11 +571,7 @@ curl_socket_t CheckEngine::onOpenSocket(void* user, curlsocktype purpose, curl_s
 
 CURLcode CheckEngine::onSslContext(CURL*, void* sslContext, void* user) {
     auto& engine = *static_cast<CheckEngine*>(user);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    for (void* anchor : engine.m_extraAnchors) {
-        X509_STORE_add_cert(store, static_cast<X509*>(anchor));
-    }
-    ERR_clear_error();
+    engine.m_extraAnchors.addTo(static_cast<SSL_CTX*>(sslContext));
     return CURLE_OK;
 }
 

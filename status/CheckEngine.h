@@ -18,6 +18,7 @@
 
 #include "status/AddressPolicy.h"
 #include "status/CheckResult.h"
+#include "status/TrustAnchors.h"
 
 namespace quelvar::status {
 
@@ -89,7 +90,7 @@ private:
     static CURLcode onSslContext(CURL* easy, void* sslContext, void* user);
 
     EngineSettings m_settings;
-    std::vector<void*> m_extraAnchors;  // X509*
+    TrustAnchors m_extraAnchors;
     CURLM* m_multi = nullptr;
 
     std::mutex m_mutex;

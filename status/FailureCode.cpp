@@ -50,7 +50,7 @@ std::string verifyCode(long result) {
         case X509_V_ERR_UNSPECIFIED:
             return "ERR_TLS_CERT_ALTNAME_INVALID";
         default:
-            return "EPROTO";
+            return std::string(FailureCode::kProtocol);
     }
 }
 
@@ -65,7 +65,7 @@ std::string errnoCode(int osErrno, const char* fallback) {
         case ENETUNREACH:
             return "ENETUNREACH";
         case ETIMEDOUT:
-            return "ETIMEDOUT";
+            return std::string(FailureCode::kTimedOut);
         case EPIPE:
             return "EPIPE";
         case ECONNABORTED:
@@ -86,7 +86,7 @@ std::string failureCode(const TransferFailure& failure) {
     }
     switch (static_cast<CURLcode>(failure.curlCode)) {
         case CURLE_OPERATION_TIMEDOUT:
-            return "ETIMEDOUT";
+            return std::string(FailureCode::kTimedOut);
         case CURLE_COULDNT_RESOLVE_HOST:
             return "ENOTFOUND";
         case CURLE_COULDNT_CONNECT:
@@ -102,7 +102,7 @@ std::string failureCode(const TransferFailure& failure) {
             if (failure.osErrno == ECONNRESET) {
                 return "ECONNRESET";
             }
-            return "EPROTO";
+            return std::string(FailureCode::kProtocol);
         case CURLE_GOT_NOTHING:
             // Node.js calls a connection closed before any reply "socket hang up", ECONNRESET.
             return "ECONNRESET";
@@ -115,7 +115,7 @@ std::string failureCode(const TransferFailure& failure) {
             // Every URL is checked to be http or https before it is fetched, so this is the
             // reply's fault: an unknown HTTP version, a status line that is none ("ICY 200
             // OK", "HTTP/1.1 abc"), or bytes without a status line (HTTP/0.9).
-            return "EPROTO";
+            return std::string(FailureCode::kProtocol);
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
@@ -127,11 +127,11 @@ std::string failureCode(const TransferFailure& failure) {
         case CURLE_SSL_INVALIDCERTSTATUS:
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         case CURLE_USE_SSL_FAILED:
-            return "EPROTO";
+            return std::string(FailureCode::kProtocol);
         case CURLE_OUT_OF_MEMORY:
             return "ENOMEM";
         default:
-            return "EPROTO";
+            return std::string(FailureCode::kProtocol);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "status/Limits.h"
 #include "status/Log.h"
 
 namespace quelvar::status {
@@ -30,15 +31,15 @@ struct ServiceOptions {
     std::string tlsKeyFile;
     std::string caFile;
     bool allowPrivate = false;
-    unsigned maxChecks = 512;
-    unsigned ratePerMinute = 60;
+    unsigned maxChecks = Limits::kMaxChecks;
+    unsigned ratePerMinute = Limits::kRatePerMinute;
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds checkTimeout{20000};
-    unsigned maxConnections = 1024;
-    unsigned maxConnectionsPerClient = 32;
-    unsigned idleTimeoutSeconds = 15;
-    std::chrono::milliseconds headerTimeout{10000};
-    int ipv6PrefixLength = 64;
+    unsigned maxConnections = Limits::kMaxConnections;
+    unsigned maxConnectionsPerClient = Limits::kMaxConnectionsPerClient;
+    unsigned idleTimeoutSeconds = Limits::kIdleTimeoutSeconds;
+    std::chrono::milliseconds headerTimeout = Limits::kHeaderTimeout;
+    int ipv6PrefixLength = Limits::kIpv6PrefixLength;
     LogLevel logLevel = LogLevel::Info;
     std::chrono::milliseconds graceTime{25000};
     bool demo = false;

@@ -1,9 +1,10 @@
 #include "status/TlsKeyPair.h"
 
 #include <arpa/inet.h>
-#include <gnutls/gnutls.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -16,7 +17,7 @@ namespace quelvar::status {
 namespace {
 
 // More than any real chain holds (leaf, intermediates, perhaps a cross-signed root).
-constexpr unsigned kMaxChain = 16;
+constexpr int kMaxChain = 16;
 
 template <typename T, void (*Free)(T*)>
 using Owned = std::unique_ptr<T, decltype([](T* p) { Free(p); })>;
@@ -29,11 +30,6 @@ Owned<X509, X509_free> parseCertificate(const std::string& pem) {
 // Refuses every passphrase: without it OpenSSL would ask for one on the terminal.
 int noPassphrase(char*, int, int, void*) {
     return 0;
-}
-
-gnutls_datum_t datumOf(const std::string& text) {
-    return {reinterpret_cast<unsigned char*>(const_cast<char*>(text.data())),
-            static_cast<unsigned>(text.size())};
 }
 
 std::string hexPairs(const unsigned char* bytes, unsigned size) {
@@ -93,6 +89,14 @@ std::string nameOf(X509* cert) {
 
 }  // namespace
 
+struct TlsKeyPair::Parsed {
+    Owned<X509, X509_free> leaf;
+    Owned<EVP_PKEY, EVP_PKEY_free> key;
+    std::unique_ptr<STACK_OF(X509),
+                    decltype([](STACK_OF(X509) * chain) { sk_X509_pop_free(chain, X509_free); })>
+        chain;
+};
+
 TlsKeyPair::TlsKeyPair(const std::string& certPem, const std::string& keyPem) {
     const Owned<X509, X509_free> leaf = parseCertificate(certPem);
     if (!leaf) {
@@ -100,7 +104,7 @@ TlsKeyPair::TlsKeyPair(const std::string& certPem, const std::string& keyPem) {
     }
     Owned<BIO, BIO_free_all> keyBio(
         BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())));
-    const Owned<EVP_PKEY, EVP_PKEY_free> key(
+    Owned<EVP_PKEY, EVP_PKEY_free> key(
         PEM_read_bio_PrivateKey(keyBio.get(), nullptr, &noPassphrase, nullptr));
     if (!key) {
         throw ServiceError("no PEM private key in the key file (an encrypted key cannot be used)");
@@ -125,36 +129,26 @@ TlsKeyPair::TlsKeyPair(const std::string& certPem, const std::string& keyPem) {
     m_selfSigned = X509_self_signed(leaf.get(), 1) == 1;
     m_chainPem = certPem;
 
-    // GnuTLS reads the same text: every certificate of the chain, and the key.
-    m_chain.resize(kMaxChain);
-    unsigned count = kMaxChain;
-    const gnutls_datum_t chainData = datumOf(certPem);
-    if (gnutls_pcert_list_import_x509_raw(m_chain.data(), &count, &chainData, GNUTLS_X509_FMT_PEM,
-                                          0) < 0 ||
-        count == 0) {
-        throw ServiceError("the certificate chain cannot be read (more than " +
-                           std::to_string(kMaxChain) + " certificates, or a broken one)");
-    }
-    m_chain.resize(count);
-    const gnutls_datum_t keyData = datumOf(keyPem);
-    if (gnutls_privkey_init(&m_key) < 0 ||
-        gnutls_privkey_import_x509_raw(m_key, &keyData, GNUTLS_X509_FMT_PEM, nullptr, 0) < 0) {
-        for (gnutls_pcert_st& cert : m_chain) {
-            gnutls_pcert_deinit(&cert);
+    m_parsed = std::make_unique<Parsed>();
+    m_parsed->chain.reset(sk_X509_new_null());
+    // The certificates after the leaf, as read from the same text.
+    Owned<BIO, BIO_free_all> chainBio(
+        BIO_new_mem_buf(certPem.data(), static_cast<int>(certPem.size())));
+    Owned<X509, X509_free> first(PEM_read_bio_X509(chainBio.get(), nullptr, nullptr, nullptr));
+    while (X509* next = PEM_read_bio_X509(chainBio.get(), nullptr, nullptr, nullptr)) {
+        if (sk_X509_num(m_parsed->chain.get()) >= kMaxChain - 1) {
+            X509_free(next);
+            throw ServiceError("the certificate chain cannot be read (more than " +
+                               std::to_string(kMaxChain) + " certificates)");
         }
-        if (m_key != nullptr) {
-            gnutls_privkey_deinit(m_key);
-        }
-        throw ServiceError("the private key cannot be read (an encrypted key?)");
+        sk_X509_push(m_parsed->chain.get(), next);
     }
+    ERR_clear_error();
+    m_parsed->leaf = std::move(first);
+    m_parsed->key.reset(key.release());
 }
 
-TlsKeyPair::~TlsKeyPair() {
-    for (gnutls_pcert_st& cert : m_chain) {
-        gnutls_pcert_deinit(&cert);
-    }
-    gnutls_privkey_deinit(m_key);
-}
+TlsKeyPair::~TlsKeyPair() = default;
 
 bool TlsKeyPair::covers(const std::string& name) const {
     const Owned<X509, X509_free> leaf = parseCertificate(m_chainPem);
@@ -167,11 +161,12 @@ bool TlsKeyPair::covers(const std::string& name) const {
                            nullptr) == 1;
 }
 
-void TlsKeyPair::select(gnutls_pcert_st** certificates, unsigned* count,
-                        gnutls_privkey_t* key) const {
-    *certificates = const_cast<gnutls_pcert_st*>(m_chain.data());
-    *count = static_cast<unsigned>(m_chain.size());
-    *key = m_key;
+bool TlsKeyPair::useIn(SSL* connection) const {
+    // SSL_use_certificate and SSL_use_PrivateKey take their own references; the chain is
+    // copied by SSL_set1_chain.
+    return SSL_use_certificate(connection, m_parsed->leaf.get()) == 1 &&
+           SSL_use_PrivateKey(connection, m_parsed->key.get()) == 1 &&
+           SSL_set1_chain(connection, m_parsed->chain.get()) == 1;
 }
 
 }  // namespace quelvar::status

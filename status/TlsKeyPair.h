@@ -1,13 +1,14 @@
 #pragma once
 
-#include <gnutls/abstract.h>
-
+#include <memory>
 #include <string>
-#include <vector>
+
+// OpenSSL's types, declared as openssl/types.h does.
+using SSL = struct ssl_st;
 
 namespace quelvar::status {
 
-// A certificate chain and its private key as served to TLS clients: parsed for GnuTLS, checked
+// A certificate chain and its private key as served to TLS clients: parsed for OpenSSL, checked
 // to belong together, and described for the log.
 class TlsKeyPair {
 public:
@@ -30,12 +31,13 @@ public:
     // Returns whether the leaf certificate is valid for the host name or IP address.
     bool covers(const std::string& name) const;
 
-    // Hands the pair to a GnuTLS certificate callback; the pair stays owned here.
-    void select(gnutls_pcert_st** certificates, unsigned* count, gnutls_privkey_t* key) const;
+    // Makes the pair the one a TLS connection's handshake presents; returns whether OpenSSL
+    // took it. Called from a certificate callback (SSL_CTX_set_cert_cb).
+    bool useIn(SSL* connection) const;
 
 private:
-    std::vector<gnutls_pcert_st> m_chain;
-    gnutls_privkey_t m_key = nullptr;
+    struct Parsed;
+    std::unique_ptr<Parsed> m_parsed;
     std::string m_chainPem;
     std::string m_fingerprint;
     std::string m_hostName;

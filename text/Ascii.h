@@ -23,4 +23,8 @@ std::string_view trimBlanks(std::string_view text);
 // Returns the text without the blanks and line breaks (CR, LF) at its ends.
 std::string_view trimBlanksAndLineBreaks(std::string_view text);
 
+// Returns the text with every "%" and two hexadecimal digits replaced by the byte they name
+// (RFC 3986 section 2.1); a "%" without two digits after it is kept as it is.
+std::string decodePercentEscapes(std::string_view text);
+
 }  // namespace quelvar

@@ -41,9 +41,13 @@ depends() { dpkg-deb -f "$1" Depends; }
 for lib in libqt6widgets6 libcurl4 libssl3 qt6-qpa-plugins; do
   depends "$client" | grep -q "$lib" || fail "quelvar does not depend on $lib: $(depends "$client")"
 done
-for lib in libmicrohttpd12 libcurl4 libssl3 ssl-cert; do
+for lib in libcurl4 libssl3 libidn2-0 ssl-cert; do
   depends "$service" | grep -q "$lib" || fail "quelvar-status does not depend on $lib: $(depends "$service")"
 done
+# The HTTP front is header-only Boost over OpenSSL: no HTTP server library, no second TLS library.
+if depends "$service" | grep -qE "libmicrohttpd|libgnutls"; then
+  fail "quelvar-status depends on a library it no longer uses: $(depends "$service")"
+fi
 if depends "$service" | grep -q libqt6; then fail "quelvar-status depends on Qt: $(depends "$service")"; fi
 
 stage="$work/root"

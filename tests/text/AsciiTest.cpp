@@ -56,5 +56,28 @@ TEST(AsciiTrim, RemovesBlanksAndOnlyThoseAsked) {
     }
 }
 
+TEST(PercentEscapes, DecodeEveryPairOfHexDigitsAndKeepTheRest) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string decoded;
+    };
+    const Case cases[] = {
+        {"letter", "/health%63heck", "/healthcheck"},
+        {"either case", "%2f%2F", "//"},
+        {"NUL is a byte like any other", "/a%00b", std::string("/a\0b", 4)},
+        {"high byte", "%C3%A9", "\xc3\xa9"},
+        {"one digit only", "%6", "%6"},
+        {"no digits at the end", "a%", "a%"},
+        {"not hexadecimal", "%zz%4g", "%zz%4g"},
+        {"escaped percent is not decoded twice", "%2541", "%41"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(decodePercentEscapes(c.text), c.decoded);
+    }
+}
+
 }  // namespace
 }  // namespace quelvar
