@@ -12,8 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "status/CheckUrl.h"
 #include "status/FailureCode.h"
-#include "status/IdnaHost.h"
 #include "status/ServiceError.h"
 #include "text/Ascii.h"
 
@@ -24,7 +24,6 @@ namespace {
 constexpr const char* kUserAgent = "quelvar-status/1.0";
 // Bounds what one reply may make the service hold.
 constexpr std::size_t kMaxStatusMessageBytes = 256;
-constexpr std::size_t kMaxUrlBytes = 8192;
 // The header block of one reply, interim replies included. Larger than any real server sends
 // (Node.js refuses more than 16 KiB) and below libcurl's own bounds, so that an overflow is
 // always recognised here.
@@ -38,39 +37,6 @@ std::chrono::microseconds micros(curl_off_t value) {
 
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Returns the URL normalised by libcurl's parser, an internationalised host name in its ASCII
-// form, when it is an absolute http or https URL with a host, and the empty text otherwise.
-std::string normaliseUrl(const std::string& url) {
-    // A NUL would end the text libcurl reads, so that another URL than this one is fetched.
-    if (url.empty() || url.size() > kMaxUrlBytes || url.find('\0') != std::string::npos) {
-        return {};
-    }
-    CURLU* handle = curl_url();
-    std::string normalised;
-    char* scheme = nullptr;
-    char* host = nullptr;
-    char* full = nullptr;
-    if (curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        const std::string_view s(scheme);
-        // The policy judges the addresses the ASCII name resolves to; converted here, the
-        // chain names the host that was asked for on the wire.
-        const std::optional<std::string> ascii = toIdnaHost(host);
-        if ((s == "http" || s == "https") && host[0] != '\0' && ascii &&
-            (*ascii == host ||
-             curl_url_set(handle, CURLUPART_HOST, ascii->c_str(), 0) == CURLUE_OK) &&
-            curl_url_get(handle, CURLUPART_URL, &full, 0) == CURLUE_OK) {
-            normalised = full;
-        }
-    }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(full);
-    curl_url_cleanup(handle);
-    return normalised;
 }
 
 std::once_flag g_curlInit;
@@ -253,7 +219,7 @@ void CheckEngine::begin(Submission& submission) {
     // submission whole for the loop to complete.
     check.result.requestUrl = std::move(submission.url);
     check.done = std::move(submission.done);
-    const std::string url = normaliseUrl(check.result.requestUrl);
+    const std::string url = normaliseCheckUrl(check.result.requestUrl);
     if (url.empty()) {
         complete(check, std::string(FailureCode::kInvalidUrl));
         return;
@@ -386,7 +352,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
     if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK &&
         redirect != nullptr) {
         // A cut URL is one the server never sent: neither reported nor fetched.
-        if (std::strlen(redirect) > kMaxUrlBytes) {
+        if (std::strlen(redirect) > kMaxCheckUrlBytes) {
             redirectTooLong = true;
         } else {
             entry.redirectUrl = std::string(redirect);
@@ -423,7 +389,7 @@ void CheckEngine::finishHop(CURL* easy, CURLcode result) {
         complete(check, std::string(FailureCode::kTooManyRedirects));
         return;
     }
-    const std::string next = normaliseUrl(*last.redirectUrl);
+    const std::string next = normaliseCheckUrl(*last.redirectUrl);
     if (next.empty()) {
         complete(check, std::string(FailureCode::kInvalidUrl));
         return;
